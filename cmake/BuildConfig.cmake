@@ -1,0 +1,27 @@
+# Hosts the program talks to, fixed at build time. Tests and the demo build
+# with loopback values; nothing is read at run time.
+set(QUILLET_UPDATE_HOST "update.zelmic.example" CACHE STRING
+    "host[:port] of the update CDN")
+set(QUILLET_UPSTREAM_HOST "cdn.zelmic.example" CACHE STRING
+    "host[:port] of the upstream resource CDN")
+set(QUILLET_SITE_HOST "www.zelmic.example" CACHE STRING
+    "host[:port] of the game's web site")
+set(QUILLET_GAMECODE_URL "" CACHE STRING
+    "full URL of the game-code page (empty: http://<site host>/client/gamecode/kolt/)")
+
+if(QUILLET_GAMECODE_URL STREQUAL "")
+    set(QUILLET_GAMECODE_URL_EFFECTIVE "http://${QUILLET_SITE_HOST}/client/gamecode/kolt/")
+else()
+    set(QUILLET_GAMECODE_URL_EFFECTIVE "${QUILLET_GAMECODE_URL}")
+endif()
+
+foreach(value IN ITEMS QUILLET_UPDATE_HOST QUILLET_UPSTREAM_HOST QUILLET_SITE_HOST
+                       QUILLET_GAMECODE_URL_EFFECTIVE)
+    if("${${value}}" MATCHES "[\"\\\\ ]")
+        message(FATAL_ERROR "${value} must not hold quotes, backslashes or blanks: '${${value}}'")
+    endif()
+endforeach()
+
+set(QUILLET_GENERATED_DIR ${CMAKE_BINARY_DIR}/generated)
+configure_file(${CMAKE_CURRENT_LIST_DIR}/build_config.h.in
+               ${QUILLET_GENERATED_DIR}/build_config.h @ONLY)
