@@ -1,0 +1,126 @@
+#include "net/download_client.h"
+
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <new>
+
+#include "base/out_buf.h"
+#include "net/md5.h"
+#include "platform/file_system.h"
+
+namespace {
+
+const uint32_t MEMORY_PIECE = 4096;
+const uint32_t FETCH_PIECE = 16384;
+// An announced length is reserved up front only up to this size, so that a
+// lying Content-Length cannot make the server allocate gigabytes before the
+// first byte arrives; longer bodies still arrive, growing as they come.
+const uint32_t MAX_RESERVE = 256u << 20;
+
+std::string TickAgent(IHttpTransport& transport)
+{
+    char agent[32];
+    std::snprintf(agent, sizeof(agent), "Agent%ld", static_cast<long>(transport.GetTickCount()));
+    return agent;
+}
+
+// Steps shared by the two wide operations: connectivity, the Internet handle
+// (agent "win" behind a proxy) and the request. The session is returned too,
+// since it must outlive the request.
+struct WideRequest {
+    std::unique_ptr<IHttpSession> session;
+    std::unique_ptr<IHttpRequest> request;
+};
+
+WideRequest OpenWide(IHttpTransport& transport, const std::string& url)
+{
+    WideRequest opened;
+    uint32_t flags = 0;
+    if (!transport.GetConnectedState(&flags)) return opened;
+    bool proxy = (flags & CONNECTION_PROXY) != 0;
+    opened.session = transport.Open(proxy ? "win" : TickAgent(transport), proxy, HttpText::WIDE);
+    if (!opened.session) return opened;
+    bool fileNotFound = false;
+    opened.request = opened.session->OpenUrl(url, &fileNotFound);
+    if (fileNotFound) opened.request.reset();
+    return opened;
+}
+
+}  // namespace
+
+uint32_t DownloadToMemory(const std::string& url, uint8_t* dest, uint32_t nCapacity, IHttpTransport& transport)
+{
+    WideRequest opened = OpenWide(transport, url);
+    if (!opened.request) return 0;
+    uint32_t length = 0;
+    if (!opened.request->QueryContentLength(&length)) return 0;
+
+    uint8_t piece[MEMORY_PIECE];
+    uint32_t total = 0;
+    for (;;) {
+        uint32_t read = 0;
+        if (!opened.request->Read(piece, sizeof(piece), &read) || read == 0) break;
+        if (nCapacity == 0 || read > nCapacity - 1 - total) return 0;
+        std::memcpy(dest + total, piece, read);
+        total += read;
+    }
+    return total;
+}
+
+bool DownloadVerifiedFile(const std::string& url, const std::string& path, const char* expectedMd5,
+                          IHttpTransport& transport)
+{
+    std::unique_ptr<uint8_t[]> block;
+    uint32_t length = 0;
+    {
+        WideRequest opened = OpenWide(transport, url);
+        if (!opened.request) return false;
+        if (!opened.request->QueryContentLength(&length) || length == 0) return false;
+        block.reset(new (std::nothrow) uint8_t[length]);
+        if (!block) return false;
+        uint32_t offset = 0;
+        while (offset < length) {
+            uint32_t read = 0;
+            if (!opened.request->Read(block.get() + offset, length - offset, &read) || read == 0) return false;
+            offset += read;
+        }
+    }
+    if (!Md5Matches(expectedMd5, block.get(), length)) return false;
+    return WriteWholeFile(path, block.get(), length);
+}
+
+int FetchToBuffer(const char* url, const char* filePath, COutBuf* sink, int* pnStatus, IHttpTransport& transport)
+{
+    if (pnStatus) *pnStatus = 0;
+    uint32_t flags = 0;
+    transport.GetConnectedState(&flags);
+    if (flags & CONNECTION_OFFLINE) return FETCH_OFFLINE;
+    std::unique_ptr<IHttpSession> session =
+        transport.Open(TickAgent(transport), (flags & CONNECTION_PROXY) != 0, HttpText::ANSI);
+    if (!session) return FETCH_OFFLINE;
+    return FetchWithHandle(*session, url, filePath, sink, pnStatus);
+}
+
+int FetchWithHandle(IHttpSession& session, const char* url, const char*, COutBuf* sink, int* pnStatus)
+{
+    std::unique_ptr<IHttpRequest> request = session.OpenUrl(url, nullptr);
+    if (!request) return FETCH_OPEN_FAILED;
+    if (pnStatus) *pnStatus = request->QueryStatusCode();
+    uint32_t length = 0;
+    if (!request->QueryContentLength(&length)) return FETCH_OPEN_FAILED;
+    // One allocation for the whole body instead of one per piece.
+    if (sink) sink->Reserve(static_cast<int32_t>(length < MAX_RESERVE ? length : MAX_RESERVE));
+
+    std::unique_ptr<uint8_t[]> piece(new (std::nothrow) uint8_t[FETCH_PIECE]);
+    if (!piece) return FETCH_READ_FAILED;
+    for (;;) {
+        uint32_t read = 0;
+        if (!request->Read(piece.get(), FETCH_PIECE, &read)) return FETCH_READ_FAILED;
+        if (read == 0) {
+            bool whole = !sink || static_cast<uint32_t>(sink->GetLength()) == length;
+            return whole ? FETCH_OK : FETCH_READ_FAILED;
+        }
+        if (sink) sink->Write(piece.get(), static_cast<int32_t>(read));
+    }
+}

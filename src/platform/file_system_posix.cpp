@@ -1,0 +1,28 @@
+#include "platform/file_system.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+bool WriteWholeFile(const std::string& path, const void* data, size_t size)
+{
+    int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (fd < 0) return false;
+    const char* bytes = static_cast<const char*>(data);
+    bool written = true;
+    while (size > 0) {
+        ssize_t done = write(fd, bytes, size);
+        if (done < 0 && errno == EINTR) continue;
+        if (done <= 0) {
+            written = false;
+            break;
+        }
+        bytes += done;
+        size -= static_cast<size_t>(done);
+    }
+    bool closed = close(fd) == 0;
+    if (written && closed) return true;
+    unlink(path.c_str());
+    return false;
+}

@@ -1,0 +1,27 @@
+#include "platform/file_system.h"
+
+#include <windows.h>
+
+#include "platform/wide_text_win32.h"
+
+bool WriteWholeFile(const std::string& path, const void* data, size_t size)
+{
+    std::wstring widePath = Utf8ToWide(path);
+    HANDLE file = CreateFileW(widePath.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return false;
+    const char* bytes = static_cast<const char*>(data);
+    bool written = true;
+    // WriteFile takes 32-bit counts; larger blocks go in several calls.
+    while (size > 0 && written) {
+        DWORD piece = size > 0x40000000u ? 0x40000000u : static_cast<DWORD>(size);
+        DWORD done = 0;
+        written = WriteFile(file, bytes, piece, &done, nullptr) && done == piece;
+        bytes += done;
+        size -= done;
+    }
+    bool closed = CloseHandle(file) != FALSE;
+    if (written && closed) return true;
+    DeleteFileW(widePath.c_str());
+    return false;
+}

@@ -1,0 +1,122 @@
+// The HTTP primitive over WinInet.
+#include "platform/http_transport.h"
+
+#include <windows.h>
+#include <wininet.h>
+
+#include "platform/wide_text_win32.h"
+
+namespace {
+
+const char ACCEPT_HEADER_A[] = "Accept: */*\r\n\r\n";
+const wchar_t ACCEPT_HEADER_W[] = L"Accept: */*\r\n\r\n";
+const DWORD ACCEPT_HEADER_LENGTH = 15;
+const DWORD REQUEST_FLAGS = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_PRAGMA_NOCACHE;
+
+// An Internet handle closed on destruction.
+class InternetHandle {
+public:
+    explicit InternetHandle(HINTERNET handle) : m_handle(handle) {}
+    ~InternetHandle() { if (m_handle) InternetCloseHandle(m_handle); }
+    InternetHandle(const InternetHandle&) = delete;
+    InternetHandle& operator=(const InternetHandle&) = delete;
+    HINTERNET get() const { return m_handle; }
+
+private:
+    HINTERNET m_handle;
+};
+
+class WinInetRequest : public IHttpRequest {
+public:
+    explicit WinInetRequest(HINTERNET handle) : m_request(handle) {}
+
+    bool QueryContentLength(uint32_t* pnLength) override
+    {
+        DWORD length = 0;
+        DWORD size = sizeof(length);
+        if (!HttpQueryInfoW(m_request.get(), HTTP_QUERY_CONTENT_LENGTH | HTTP_QUERY_FLAG_NUMBER, &length,
+                            &size, nullptr)) {
+            return false;
+        }
+        *pnLength = length;
+        return true;
+    }
+
+    int QueryStatusCode() override
+    {
+        DWORD status = 0;
+        DWORD size = sizeof(status);
+        if (!HttpQueryInfoW(m_request.get(), HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status, &size,
+                            nullptr)) {
+            return 0;
+        }
+        return static_cast<int>(status);
+    }
+
+    bool Read(void* pBuffer, uint32_t nSize, uint32_t* pnRead) override
+    {
+        DWORD read = 0;
+        BOOL ok = InternetReadFile(m_request.get(), pBuffer, nSize, &read);
+        *pnRead = ok ? read : 0;
+        return ok != FALSE;
+    }
+
+private:
+    InternetHandle m_request;
+};
+
+class WinInetSession : public IHttpSession {
+public:
+    WinInetSession(HINTERNET handle, HttpText text) : m_internet(handle), m_text(text) {}
+
+    std::unique_ptr<IHttpRequest> OpenUrl(const std::string& url, bool* pbFileNotFound) override
+    {
+        SetLastError(0);
+        HINTERNET request;
+        if (m_text == HttpText::WIDE) {
+            request = InternetOpenUrlW(m_internet.get(), Utf8ToWide(url).c_str(), ACCEPT_HEADER_W,
+                                       ACCEPT_HEADER_LENGTH, REQUEST_FLAGS, 0);
+        } else {
+            request = InternetOpenUrlA(m_internet.get(), url.c_str(), ACCEPT_HEADER_A, ACCEPT_HEADER_LENGTH,
+                                       REQUEST_FLAGS, 0);
+        }
+        if (pbFileNotFound) *pbFileNotFound = GetLastError() == ERROR_FILE_NOT_FOUND;
+        if (!request) return nullptr;
+        return std::make_unique<WinInetRequest>(request);
+    }
+
+private:
+    InternetHandle m_internet;
+    HttpText m_text;
+};
+
+class WinInetTransport : public IHttpTransport {
+public:
+    bool GetConnectedState(uint32_t* pnFlags) override
+    {
+        DWORD flags = 0;
+        BOOL connected = InternetGetConnectedState(&flags, 0);
+        *pnFlags = flags;
+        return connected != FALSE;
+    }
+
+    uint32_t GetTickCount() override { return ::GetTickCount(); }
+
+    std::unique_ptr<IHttpSession> Open(const std::string& agent, bool bProxy, HttpText text) override
+    {
+        DWORD access = bProxy ? INTERNET_OPEN_TYPE_PRECONFIG : INTERNET_OPEN_TYPE_PRECONFIG_WITH_NO_AUTOPROXY;
+        HINTERNET internet = text == HttpText::WIDE
+                                 ? InternetOpenW(Utf8ToWide(agent).c_str(), access, nullptr, nullptr, 0)
+                                 : InternetOpenA(agent.c_str(), access, nullptr, nullptr, 0);
+        if (!internet) return nullptr;
+        return std::make_unique<WinInetSession>(internet, text);
+    }
+};
+
+}  // namespace
+
+IHttpTransport& SystemHttpTransport()
+{
+    static WinInetTransport transport;
+    return transport;
+}
