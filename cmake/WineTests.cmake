@@ -12,9 +12,10 @@ set_tests_properties(wine.session.stop PROPERTIES FIXTURES_CLEANUP wine TIMEOUT 
 
 # Adds every TEST of a cross-built GoogleTest program as a ctest test run
 # under Wine. The sources are scanned, not run, so configuring needs no Wine.
-# Extra arguments are ctest properties, e.g. RESOURCE_LOCK port12315.
+# The names of the tests are returned in <target>_TESTS.
 function(quillet_add_wine_test target)
     get_target_property(sources ${target} SOURCES)
     gtest_add_tests(TARGET ${target} SOURCES ${sources} TEST_PREFIX "win." TEST_LIST tests)
-    set_tests_properties(${tests} PROPERTIES FIXTURES_REQUIRED wine TIMEOUT 120 ${ARGN})
+    set_tests_properties(${tests} PROPERTIES FIXTURES_REQUIRED wine TIMEOUT 120)
+    set(${target}_TESTS ${tests} PARENT_SCOPE)
 endfunction()

@@ -1,5 +1,5 @@
-// The HTTP primitive over libcurl, sending what the WinInet build sends: a
-// GET with "Accept: */*", "Pragma: no-cache" and "Cache-Control: no-cache",
+// The HTTP primitive over libcurl, sending what the WinInet build sends: an
+// HTTP/1.1 GET with Host, User-Agent, "Accept: */*" and "Pragma: no-cache",
 // following redirects. WinInet's default time-outs apply here too (60 s to
 // connect, 30 s without any data), so a stalled origin cannot hold a thread
 // for ever.
@@ -37,7 +37,6 @@ public:
         if (!m_multi || !m_easy) return false;
         m_headers = curl_slist_append(m_headers, "Accept: */*");
         m_headers = curl_slist_append(m_headers, "Pragma: no-cache");
-        m_headers = curl_slist_append(m_headers, "Cache-Control: no-cache");
         curl_easy_setopt(m_easy, CURLOPT_URL, url.c_str());
         curl_easy_setopt(m_easy, CURLOPT_USERAGENT, agent.c_str());
         curl_easy_setopt(m_easy, CURLOPT_HTTPHEADER, m_headers);
@@ -83,8 +82,10 @@ public:
         }
         size_t available = m_staged.size() - m_nStagedOffset;
         if (available == 0) {
-            // The body has ended: cleanly, or with an error such as a cut.
-            return m_result == CURLE_OK;
+            // The body has ended. A peer that closed the connection early
+            // ends it like a complete one, as InternetReadFile reports it;
+            // the caller compares the length. Other errors fail the read.
+            return m_result == CURLE_OK || m_result == CURLE_PARTIAL_FILE;
         }
         size_t n = available < nSize ? available : nSize;
         std::memcpy(pBuffer, m_staged.data() + m_nStagedOffset, n);

@@ -598,12 +598,12 @@ def _wait_gone(pid, timeout):
     return not _alive(pid)
 
 
-def stop(state):
-    state = os.path.abspath(state)
+def _stop_recorded(state):
+    """Stops the origin recorded in state: (exit status, message)."""
     pid_file = _state_files(state)[0]
     pid = _recorded_pid(state)
     if pid is None or not _alive(pid):
-        message = "no origin running"
+        message = None
     elif not _is_our_origin(pid, state):
         message = "pid %d is not this origin; left alone" % pid
     else:
@@ -615,15 +615,19 @@ def stop(state):
         except ProcessLookupError:
             pass
         if _alive(pid):
-            print("test_origin: pid %d survived SIGKILL" % pid, file=sys.stderr)
-            return 1
-        message = "origin stopped"
+            return 1, "test_origin: pid %d survived SIGKILL" % pid
+        message = "origin stopped (pid %d)" % pid
     try:
         os.unlink(pid_file)
     except FileNotFoundError:
         pass
-    print(message)
-    return 0
+    return 0, message
+
+
+def stop(state):
+    status, message = _stop_recorded(os.path.abspath(state))
+    print(message or "no origin running", file=sys.stderr if status else sys.stdout)
+    return status
 
 
 def _write_atomic(path, text):
@@ -662,8 +666,11 @@ def _tail(path, limit=2000):
 def start(state, port, root):
     state = os.path.abspath(state)
     os.makedirs(state, exist_ok=True)
-    if stop(state) != 0:
-        return 1
+    status, message = _stop_recorded(state)
+    if message:
+        print(message, file=sys.stderr)
+    if status:
+        return status
     pid_file, port_file, log_path = _state_files(state)
     if os.path.exists(port_file):
         os.unlink(port_file)
