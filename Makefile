@@ -12,3 +12,10 @@ bootstrap:
 
 clean:
 	rm -rf build
+
+# Benchmarks, not tests: results are printed, nothing is asserted.
+.PHONY: bench
+bench: bootstrap
+	cmake --preset native >/dev/null
+	cmake --build --preset native --target out_buf_bench
+	build/native/bin/out_buf_bench
