@@ -1,13 +1,35 @@
-// Process entry of Quillet.exe.
+// Process entry of Quillet.exe and its static objects.
 #include <windows.h>
 #include <commctrl.h>
 #include <objbase.h>
+#include <shlobj.h>
 
-int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int)
+#include "app/client_app.h"
+#include "app/start_arguments.h"
+#include "ui/framework/message_loop.h"
+
+// Constructed in this order before the entry point runs, destroyed in the
+// reverse order after it returns.
+CAppModule g_appModule;
+static CClientApp g_app;
+
+int WINAPI wWinMain(HINSTANCE hInstance, HINSTANCE, PWSTR pszArguments, int)
 {
+    g_hInstance = hInstance;
     CoInitialize(nullptr);
     INITCOMMONCONTROLSEX icc = {sizeof(icc), ICC_BAR_CLASSES};
     InitCommonControlsEx(&icc);
+    g_appModule.Init(hInstance);
+
+    StartArguments arguments = ParseStartArguments(pszArguments ? pszArguments : L"");
+    if (arguments.bDeleteFile) {
+        DeleteFileW(arguments.deletePath.c_str());
+        Sleep(100);
+        SHChangeNotify(SHCNE_ASSOCCHANGED, SHCNF_FLUSH, nullptr, nullptr);
+    }
+    g_app.Run(arguments.bReopen);
+
+    g_appModule.Term();
     CoUninitialize();
     return 0;
 }

@@ -1,0 +1,137 @@
+#include "app/client_app.h"
+
+#include <shlobj.h>
+
+#include "app/drive_choice.h"
+#include "app/start_up_rules.h"
+#include "app/win32_system.h"
+#include "ui/framework/message_loop.h"
+
+HINSTANCE g_hInstance = nullptr;
+
+namespace {
+
+const wchar_t OLD_PROGRAM_FILE[] = L"Quillet.exe.old";
+const wchar_t RELOCATION_FOLDER[] = L":\\mbrl\\";
+
+void CopyToBuffer(wchar_t* buffer, size_t nChars, const std::wstring& text)
+{
+    size_t n = text.size() < nChars ? text.size() : nChars - 1;
+    text.copy(buffer, n);
+    buffer[n] = L'\0';
+}
+
+}  // namespace
+
+CClientApp::CClientApp()
+{
+    VariantInit(&m_varGameUrl);
+}
+
+CClientApp::~CClientApp()
+{
+    VariantClear(&m_varGameUrl);
+}
+
+void CClientApp::Run(bool bReopen)
+{
+    if (!StartUp(bReopen)) return;
+    // The local resource server starts here once it exists.
+    if (m_nRunMode == RUN_MODE_LAUNCHER) RunLauncherPhase();
+    if (m_nRunMode == RUN_MODE_GAME) RunGamePhase();
+    Shutdown();
+}
+
+bool CClientApp::StartUp(bool bReopen)
+{
+    m_nRunMode = RUN_MODE_LAUNCHER;
+    std::wstring program = GetProgramPath();
+    CopyToBuffer(m_szExeName, MAX_PATH_CHARS, FileNamePart(program));
+
+    if (!program.empty() && IsOnDriveC(program)) {
+        wchar_t letter = L'\0';
+        ChooseTargetDrive(&letter);
+        if (letter != L'\0') {
+            std::wstring folder = std::wstring(1, letter) + RELOCATION_FOLDER;
+            std::wstring copy = folder + m_szExeName;
+            // The copy's path and its command line share one 256-character
+            // buffer: a copy that could not be started whole is not made.
+            std::wstring commandLine = BuildCommandLine(copy, L"delfile=" + program, MAX_COMMAND_LINE_CHARS);
+            if (!commandLine.empty()) {
+                CreateDirectoryW(folder.c_str(), nullptr);
+                if (CopyFileW(program.c_str(), copy.c_str(), FALSE)) {
+                    StartProgram(commandLine, folder);
+                    return false;
+                }
+            }
+        }
+    }
+
+    DeleteOldProgramFile(bReopen);
+    CreateDesktopShortcut();
+    CheckInstanceAndUpdate(bReopen);
+    return true;
+}
+
+bool CClientApp::CheckInstanceAndUpdate(bool)
+{
+    // The per-folder mutex and the update check come with the self-update.
+    return true;
+}
+
+void CClientApp::ChooseTargetDrive(wchar_t* pLetter)
+{
+    CSystemDrives drives;
+    ::ChooseTargetDrive(drives, pLetter);
+}
+
+void CClientApp::CreateDesktopShortcut()
+{
+    wchar_t desktop[MAX_PATH_CHARS] = {};
+    SHGetSpecialFolderPathW(nullptr, desktop, CSIDL_DESKTOP, FALSE);
+    std::wstring current = GetCurrentDir(MAX_PATH_CHARS);
+    if (current.empty()) return;
+    bool same = CompareStringOrdinal(desktop, -1, current.c_str(), -1, TRUE) == CSTR_EQUAL;
+    ShortcutPlan plan;
+    if (!PlanDesktopShortcut(desktop, current, m_szExeName, same, &plan)) return;
+    CreateShellLink(plan.target, plan.linkPath, plan.workingDir);
+}
+
+void CClientApp::DeleteOldProgramFile(bool bReopen)
+{
+    DeleteWithRetries(
+        bReopen, [] { return DeleteFileW(OLD_PROGRAM_FILE) != FALSE; },
+        [](unsigned int ms) { Sleep(ms); });
+}
+
+void CClientApp::RunLauncherPhase()
+{
+    CMessageLoop loop;
+    g_appModule.AddMessageLoop(&loop);
+    // The launcher window is shown here, modally, once it exists.
+    g_appModule.RemoveMessageLoop();
+}
+
+void CClientApp::RunGamePhase()
+{
+    CMessageLoop loop;
+    g_appModule.AddMessageLoop(&loop);
+    m_nRunMode = RUN_MODE_GAME;
+    // The game window is created here, modeless, once it exists; its quit
+    // message ends the loop.
+    HWND hWndGame = nullptr;
+    HWND hWndBrowserHost = nullptr;
+    if (hWndGame) RunGameMessageLoop(hWndGame, hWndBrowserHost);
+    g_appModule.RemoveMessageLoop();
+}
+
+void CClientApp::Shutdown()
+{
+    if (m_nRunMode != RUN_MODE_RESTART) return;
+    // The current directory may take at most 254 characters of the 256.
+    std::wstring current = GetCurrentDir(255);
+    if (current.empty()) return;
+    std::wstring commandLine =
+        BuildCommandLine(current + L"\\" + m_szExeName, L"re_open", MAX_COMMAND_LINE_CHARS);
+    if (!commandLine.empty()) StartProgram(commandLine, current);
+}
