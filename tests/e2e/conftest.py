@@ -1,0 +1,94 @@
+"""End-to-end fixtures: the real Quillet.exe under Wine, each case in a fresh
+32-bit prefix of its own (drive C only) on one Xvfb display per test run."""
+import os
+import shutil
+import subprocess
+import time
+from pathlib import Path
+
+import pytest
+
+ROOT = Path(__file__).resolve().parents[2]
+BUILD = ROOT / "build" / "windows"
+PROGRAM = BUILD / "bin" / "Quillet.exe"
+SESSION = ROOT / "scripts" / "wine-session"
+STATE = ROOT / "build" / "e2e" / "session"
+
+
+def wait_until(condition, timeout, interval=0.05):
+    """Polls condition until it returns a true value or timeout seconds pass."""
+    deadline = time.monotonic() + timeout
+    while True:
+        value = condition()
+        if value or time.monotonic() > deadline:
+            return value
+        time.sleep(interval)
+
+
+class WinePrefix:
+    """One prefix: its drives, its files and the programs run in it."""
+
+    def __init__(self, path, display):
+        self.path = Path(path)
+        self.env = dict(os.environ, WINEPREFIX=str(self.path), WINEARCH="win32",
+                        WINEDEBUG="-all", WINEDLLOVERRIDES="mscoree,mshtml=", DISPLAY=display)
+
+    @property
+    def drive_c(self):
+        return self.path / "drive_c"
+
+    def desktop(self):
+        users = [u for u in (self.drive_c / "users").iterdir() if u.name != "Public"]
+        return users[0] / "Desktop"
+
+    def map_drive(self, letter, folder):
+        """Maps a drive letter to a Linux folder; Wine reports it as a fixed drive."""
+        Path(folder).mkdir(parents=True, exist_ok=True)
+        link = self.path / "dosdevices" / f"{letter.lower()}:"
+        if link.is_symlink():
+            link.unlink()
+        link.symlink_to(Path(folder).resolve())
+
+    def install(self, folder="Quillet", program=PROGRAM):
+        """Copies the program to C:\\<folder>\\Quillet.exe; returns the Linux folder."""
+        target = self.drive_c / folder
+        target.mkdir(parents=True, exist_ok=True)
+        shutil.copy2(program, target / "Quillet.exe")
+        return target
+
+    def run(self, windows_path, args=(), cwd=None, timeout=60):
+        """Runs a Windows program and waits for it; returns its exit code."""
+        result = subprocess.run(["wine", windows_path, *args], cwd=cwd, env=self.env,
+                                stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                                stderr=subprocess.DEVNULL, timeout=timeout, close_fds=True)
+        return result.returncode
+
+    def wait_all(self, timeout=60):
+        """Waits until every program of the prefix has ended."""
+        subprocess.run(["wineserver", "-w"], env=self.env, timeout=timeout, check=False)
+
+    def stop(self):
+        subprocess.run(["wineserver", "-k"], env=self.env, timeout=30, check=False,
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        subprocess.run(["wineserver", "-w"], env=self.env, timeout=30, check=False)
+
+
+@pytest.fixture(scope="session")
+def display():
+    """An Xvfb display and a template prefix for the whole run."""
+    if not PROGRAM.exists():
+        pytest.fail(f"{PROGRAM} is missing: build the windows preset first")
+    subprocess.run([str(SESSION), "start", str(STATE)], check=True, stdout=subprocess.DEVNULL)
+    display = (STATE / "display").read_text().strip()
+    yield display
+    subprocess.run([str(SESSION), "stop", str(STATE)], check=False)
+
+
+@pytest.fixture
+def prefix(display, tmp_path):
+    """A fresh prefix for one case, copied from the template, ended afterwards."""
+    path = tmp_path / "prefix"
+    subprocess.run([str(SESSION), "prefix", str(STATE), str(path)], check=True)
+    wine_prefix = WinePrefix(path, display)
+    yield wine_prefix
+    wine_prefix.stop()
