@@ -5,6 +5,7 @@
 #include "app/drive_choice.h"
 #include "app/start_up_rules.h"
 #include "app/win32_system.h"
+#include "server/http_server.h"
 #include "ui/framework/message_loop.h"
 
 HINSTANCE g_hInstance = nullptr;
@@ -23,7 +24,7 @@ void CopyToBuffer(wchar_t* buffer, size_t nChars, const std::wstring& text)
 
 }  // namespace
 
-CClientApp::CClientApp()
+CClientApp::CClientApp(CHTTPServer& server) : m_server(server)
 {
     VariantInit(&m_varGameUrl);
 }
@@ -36,7 +37,9 @@ CClientApp::~CClientApp()
 void CClientApp::Run(bool bReopen)
 {
     if (!StartUp(bReopen)) return;
-    // The local resource server starts here once it exists.
+    // The result is not acted upon: without a local server the windows are
+    // shown all the same.
+    m_server.StartServer();
     if (m_nRunMode == RUN_MODE_LAUNCHER) RunLauncherPhase();
     if (m_nRunMode == RUN_MODE_GAME) RunGamePhase();
     Shutdown();

@@ -9,9 +9,12 @@
 #include "app/run_mode.h"
 #include "app/start_arguments.h"
 
+class CHTTPServer;
+
 class CClientApp {
 public:
-    CClientApp();
+    // server: the process's local resource server, started by Run.
+    explicit CClientApp(CHTTPServer& server);
     ~CClientApp();
     CClientApp(const CClientApp&) = delete;
     CClientApp& operator=(const CClientApp&) = delete;
@@ -43,6 +46,8 @@ public:
 private:
     void RunLauncherPhase();
     void RunGamePhase();
+
+    CHTTPServer& m_server;
 };
 
 // The instance handle kept by the entry point; the update check loads the

@@ -6,12 +6,14 @@
 
 #include "app/client_app.h"
 #include "app/start_arguments.h"
+#include "server/http_server.h"
 #include "ui/framework/message_loop.h"
 
 // Constructed in this order before the entry point runs, destroyed in the
 // reverse order after it returns.
 CAppModule g_appModule;
-static CClientApp g_app;
+static CHTTPServer g_httpServer;
+static CClientApp g_app(g_httpServer);
 
 int WINAPI wWinMain(HINSTANCE hInstance, HINSTANCE, PWSTR pszArguments, int)
 {

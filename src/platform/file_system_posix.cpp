@@ -26,3 +26,36 @@ bool WriteWholeFile(const std::string& path, const void* data, size_t size)
     unlink(path.c_str());
     return false;
 }
+
+#include <sys/stat.h>
+
+#include <cstdio>
+
+const char PATH_SEPARATOR = '/';
+
+std::string GetCurrentDirectoryBytes()
+{
+    char path[1000];
+    if (!getcwd(path, sizeof(path))) return std::string();
+    return path;
+}
+
+bool PathExists(const std::string& path)
+{
+    return access(path.c_str(), F_OK) == 0;
+}
+
+bool MakeDirectory(const std::string& path)
+{
+    return mkdir(path.c_str(), 0755) == 0;
+}
+
+bool RenameReplacing(const std::string& from, const std::string& to)
+{
+    return std::rename(from.c_str(), to.c_str()) == 0;
+}
+
+void RemoveFile(const std::string& path)
+{
+    unlink(path.c_str());
+}

@@ -25,3 +25,33 @@ bool WriteWholeFile(const std::string& path, const void* data, size_t size)
     DeleteFileW(widePath.c_str());
     return false;
 }
+
+const char PATH_SEPARATOR = '\\';
+
+std::string GetCurrentDirectoryBytes()
+{
+    char path[1000];
+    DWORD length = GetCurrentDirectoryA(sizeof(path), path);
+    if (length == 0 || length >= sizeof(path)) return std::string();
+    return std::string(path, length);
+}
+
+bool PathExists(const std::string& path)
+{
+    return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+bool MakeDirectory(const std::string& path)
+{
+    return CreateDirectoryA(path.c_str(), nullptr) != FALSE;
+}
+
+bool RenameReplacing(const std::string& from, const std::string& to)
+{
+    return MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING) != FALSE;
+}
+
+void RemoveFile(const std::string& path)
+{
+    DeleteFileA(path.c_str());
+}

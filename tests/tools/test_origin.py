@@ -523,7 +523,10 @@ def serve(port, root, log_path):
     def on_term(signum, frame):
         raise SystemExit(0)
 
+    # SIGINT too: a shell starts background commands with SIGINT ignored,
+    # and Python then leaves it ignored.
     signal.signal(signal.SIGTERM, on_term)
+    signal.signal(signal.SIGINT, on_term)
     print("port %d" % listener.getsockname()[1], flush=True)
     try:
         while True:
@@ -535,7 +538,7 @@ def serve(port, root, log_path):
                 continue
             threading.Thread(target=handle_connection, args=(sock, log, root),
                              daemon=True).start()
-    except (KeyboardInterrupt, SystemExit):
+    except SystemExit:
         pass
     finally:
         listener.close()

@@ -10,10 +10,16 @@
 
 #include "app/client_app.h"
 #include "app/win32_system.h"
+#include "server/http_server.h"
 #include "ui/framework/message_loop.h"
 #include "win32_test_support.h"
 
 CAppModule g_appModule;
+
+namespace {
+// Never started: the shell's tests do not serve resources.
+CHTTPServer g_server;
+}  // namespace
 
 namespace {
 
@@ -72,7 +78,7 @@ TEST_F(ShellLink, DesktopShortcutPointsAtTheCurrentFolder)
     CurrentDirectory inside(folder.Root());
     std::wstring linkPath = DesktopFolder() + L"\\ZelmicVantorra.lnk";
     DeleteFileW(linkPath.c_str());
-    CClientApp app;
+    CClientApp app(g_server);
     wcscpy(app.m_szExeName, L"Quillet.exe");
     app.CreateDesktopShortcut();
     LinkContents contents;
@@ -91,7 +97,7 @@ TEST_F(ShellLink, NoShortcutWhenRunningFromTheDesktopInAnotherCase)
     std::wstring otherCase = desktop;
     for (wchar_t& c : otherCase) c = static_cast<wchar_t>(iswupper(c) ? towlower(c) : towupper(c));
     CurrentDirectory inside(otherCase);
-    CClientApp app;
+    CClientApp app(g_server);
     wcscpy(app.m_szExeName, L"Quillet.exe");
     app.CreateDesktopShortcut();
     EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesW(linkPath.c_str()));
@@ -105,7 +111,7 @@ TEST(OldProgramFile, RetriesAfterAnUpdateWhileAnotherProcessHoldsIt)
     ChildProcess holder(L"\"" + BesideTestProgram(L"hold_file.exe") + L"\" Quillet.exe.old 2000", folder.Root());
     ASSERT_TRUE(WaitUntil([&] { return FileExists(folder.Path(L"Quillet.exe.old.held")); }, 20000));
 
-    CClientApp app;
+    CClientApp app(g_server);
     app.DeleteOldProgramFile(true);
     EXPECT_FALSE(FileExists(folder.Path(L"Quillet.exe.old")));
     EXPECT_EQ(0, holder.Wait(20000));
@@ -119,7 +125,7 @@ TEST(OldProgramFile, OneTryWithoutReopenLeavesAHeldFile)
     ChildProcess holder(L"\"" + BesideTestProgram(L"hold_file.exe") + L"\" Quillet.exe.old 3000", folder.Root());
     ASSERT_TRUE(WaitUntil([&] { return FileExists(folder.Path(L"Quillet.exe.old.held")); }, 20000));
 
-    CClientApp app;
+    CClientApp app(g_server);
     app.DeleteOldProgramFile(false);
     EXPECT_TRUE(FileExists(folder.Path(L"Quillet.exe.old")));
     EXPECT_EQ(0, holder.Wait(20000));

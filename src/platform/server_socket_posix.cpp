@@ -1,0 +1,158 @@
+// The connection server's sockets over poll(): each wait covers the socket
+// and the stop pipe, and write readiness is asked for only after a send would
+// have blocked, as event-select reports it.
+#include "platform/server_socket.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+
+namespace {
+
+class CPosixStopSignal : public CStopSignal {
+public:
+    CPosixStopSignal(int readFd, int writeFd) : m_readFd(readFd), m_writeFd(writeFd) {}
+    ~CPosixStopSignal() override
+    {
+        close(m_readFd);
+        close(m_writeFd);
+    }
+    // The byte stays in the pipe: the signal stays set for every waiter.
+    void Set() override
+    {
+        char byte = 1;
+        ssize_t ignored = write(m_writeFd, &byte, 1);
+        (void)ignored;
+    }
+    int ReadFd() const { return m_readFd; }
+
+private:
+    int m_readFd;
+    int m_writeFd;
+};
+
+// Polls fd for events and the stop pipe; false when stopped or failed.
+WaitResult PollWithStop(int fd, short events, int stopFd, short* pReturned)
+{
+    for (;;) {
+        pollfd fds[2] = {{fd, events, 0}, {stopFd, POLLIN, 0}};
+        int ready = poll(fds, 2, -1);
+        if (ready < 0 && errno == EINTR) continue;
+        if (ready < 0) return WaitResult::FAILED;
+        if (fds[1].revents) return WaitResult::STOPPED;
+        *pReturned = fds[0].revents;
+        return WaitResult::EVENTS;
+    }
+}
+
+class CPosixConnection : public IServerConnection {
+public:
+    CPosixConnection(int fd, int stopFd) : m_fd(fd), m_stopFd(stopFd) {}
+    ~CPosixConnection() override { close(m_fd); }
+
+    bool Select() override { return true; }
+
+    WaitResult Wait(SocketEvents* pEvents) override
+    {
+        *pEvents = SocketEvents();
+        short returned = 0;
+        short wanted = POLLIN | POLLRDHUP | (m_bWantWrite ? POLLOUT : 0);
+        WaitResult result = PollWithStop(m_fd, wanted, m_stopFd, &returned);
+        if (result != WaitResult::EVENTS) return result;
+        pEvents->bRead = (returned & POLLIN) != 0;
+        pEvents->bWrite = (returned & POLLOUT) != 0;
+        pEvents->bClose = (returned & (POLLRDHUP | POLLHUP | POLLERR)) != 0;
+        if (pEvents->bWrite) m_bWantWrite = false;
+        return result;
+    }
+
+    int Receive(void* pBuffer, int nSize) override
+    {
+        ssize_t received = recv(m_fd, pBuffer, static_cast<size_t>(nSize), 0);
+        return received < 0 ? -1 : static_cast<int>(received);
+    }
+
+    SendResult Send(const void* pData, int nSize, int* pnSent) override
+    {
+        *pnSent = 0;
+        ssize_t sent = send(m_fd, pData, static_cast<size_t>(nSize), MSG_NOSIGNAL);
+        if (sent < 0) {
+            if (errno == EAGAIN || errno == EWOULDBLOCK) {
+                m_bWantWrite = true;
+                return SendResult::WOULD_BLOCK;
+            }
+            return errno == EINTR ? SendResult::SENT : SendResult::FAILED;
+        }
+        *pnSent = static_cast<int>(sent);
+        return SendResult::SENT;
+    }
+
+private:
+    int m_fd;
+    int m_stopFd;
+    bool m_bWantWrite = false;
+};
+
+class CPosixListener : public IServerListener {
+public:
+    CPosixListener(int fd, int stopFd) : m_fd(fd), m_stopFd(stopFd) {}
+    ~CPosixListener() override { close(m_fd); }
+
+    WaitResult WaitForConnection() override
+    {
+        short returned = 0;
+        return PollWithStop(m_fd, POLLIN, m_stopFd, &returned);
+    }
+
+    std::unique_ptr<IServerConnection> Accept(std::string* ip, uint16_t* port) override
+    {
+        sockaddr_in peer = {};
+        socklen_t length = sizeof(peer);
+        int fd = accept4(m_fd, reinterpret_cast<sockaddr*>(&peer), &length, SOCK_CLOEXEC | SOCK_NONBLOCK);
+        if (fd < 0) return nullptr;
+        const unsigned char* bytes = reinterpret_cast<const unsigned char*>(&peer.sin_addr);
+        char text[16];
+        std::snprintf(text, sizeof(text), "%d.%d.%d.%d", bytes[0], bytes[1], bytes[2], bytes[3]);
+        *ip = text;
+        *port = peer.sin_port;
+        return std::make_unique<CPosixConnection>(fd, m_stopFd);
+    }
+
+private:
+    int m_fd;
+    int m_stopFd;
+};
+
+}  // namespace
+
+std::unique_ptr<CStopSignal> CStopSignal::Create()
+{
+    int fds[2];
+    if (pipe2(fds, O_CLOEXEC | O_NONBLOCK) != 0) return nullptr;
+    return std::make_unique<CPosixStopSignal>(fds[0], fds[1]);
+}
+
+std::unique_ptr<IServerListener> ListenOnLoopback(uint16_t port, CStopSignal& stop)
+{
+    int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+    if (fd < 0) return nullptr;
+    // Lets a restarted server listen at once despite connections in
+    // TIME_WAIT; Linux still refuses a second listener on the port.
+    int on = 1;
+    setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof(on));
+    sockaddr_in address = {};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(port);
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)) != 0 || listen(fd, SOMAXCONN) != 0) {
+        close(fd);
+        return nullptr;
+    }
+    return std::make_unique<CPosixListener>(fd, static_cast<CPosixStopSignal&>(stop).ReadFd());
+}

@@ -1,0 +1,160 @@
+// The connection server's sockets over Winsock 2 in event-select mode.
+#include "platform/server_socket.h"
+
+#include <winsock2.h>
+#include <ws2tcpip.h>
+
+#include <cstdio>
+
+namespace {
+
+class CWin32StopSignal : public CStopSignal {
+public:
+    explicit CWin32StopSignal(WSAEVENT event) : m_event(event) {}
+    ~CWin32StopSignal() override { WSACloseEvent(m_event); }
+    void Set() override { WSASetEvent(m_event); }
+    WSAEVENT Handle() const { return m_event; }
+
+private:
+    WSAEVENT m_event;
+};
+
+class CWin32Connection : public IServerConnection {
+public:
+    CWin32Connection(SOCKET socket, WSAEVENT stop) : m_socket(socket), m_stop(stop) {}
+    ~CWin32Connection() override
+    {
+        if (m_event != WSA_INVALID_EVENT) WSACloseEvent(m_event);
+        closesocket(m_socket);
+    }
+
+    bool Select() override
+    {
+        m_event = WSACreateEvent();
+        if (m_event == WSA_INVALID_EVENT) return false;
+        // Replaces the accept association inherited from the listening socket.
+        return WSAEventSelect(m_socket, m_event, FD_READ | FD_WRITE | FD_CLOSE) == 0;
+    }
+
+    WaitResult Wait(SocketEvents* pEvents) override
+    {
+        *pEvents = SocketEvents();
+        WSAEVENT events[2] = {m_event, m_stop};
+        DWORD index = WSAWaitForMultipleEvents(2, events, FALSE, WSA_INFINITE, FALSE);
+        if (index == WSA_WAIT_EVENT_0 + 1) return WaitResult::STOPPED;
+        if (index != WSA_WAIT_EVENT_0) return WaitResult::FAILED;
+        WSANETWORKEVENTS network;
+        if (WSAEnumNetworkEvents(m_socket, m_event, &network) != 0) return WaitResult::EVENTS;
+        pEvents->bRead = (network.lNetworkEvents & FD_READ) != 0;
+        pEvents->bWrite = (network.lNetworkEvents & FD_WRITE) != 0;
+        pEvents->bClose = (network.lNetworkEvents & FD_CLOSE) != 0;
+        return WaitResult::EVENTS;
+    }
+
+    int Receive(void* pBuffer, int nSize) override
+    {
+        WSABUF buffer = {static_cast<ULONG>(nSize), static_cast<char*>(pBuffer)};
+        DWORD received = 0;
+        DWORD flags = 0;
+        if (WSARecv(m_socket, &buffer, 1, &received, &flags, nullptr, nullptr) != 0) return -1;
+        return static_cast<int>(received);
+    }
+
+    SendResult Send(const void* pData, int nSize, int* pnSent) override
+    {
+        WSABUF buffer = {static_cast<ULONG>(nSize), const_cast<char*>(static_cast<const char*>(pData))};
+        DWORD sent = 0;
+        *pnSent = 0;
+        if (WSASend(m_socket, &buffer, 1, &sent, 0, nullptr, nullptr) != 0) {
+            return WSAGetLastError() == WSAEWOULDBLOCK ? SendResult::WOULD_BLOCK : SendResult::FAILED;
+        }
+        *pnSent = static_cast<int>(sent);
+        return SendResult::SENT;
+    }
+
+private:
+    SOCKET m_socket;
+    WSAEVENT m_stop;
+    WSAEVENT m_event = WSA_INVALID_EVENT;
+};
+
+class CWin32Listener : public IServerListener {
+public:
+    explicit CWin32Listener(WSAEVENT stop) : m_stop(stop) {}
+    ~CWin32Listener() override
+    {
+        if (m_accept != WSA_INVALID_EVENT) WSACloseEvent(m_accept);
+        if (m_socket != INVALID_SOCKET) closesocket(m_socket);
+        if (m_bStarted) WSACleanup();
+    }
+
+    bool Open(uint16_t port)
+    {
+        WSADATA data;
+        if (WSAStartup(MAKEWORD(2, 2), &data) != 0) return false;
+        m_bStarted = true;
+        if (LOBYTE(data.wVersion) != 2 || HIBYTE(data.wVersion) != 2) return false;
+        m_socket = WSASocketW(AF_INET, SOCK_STREAM, 0, nullptr, 0, WSA_FLAG_OVERLAPPED);
+        if (m_socket == INVALID_SOCKET) return false;
+        sockaddr_in address = {};
+        address.sin_family = AF_INET;
+        address.sin_port = htons(port);
+        // Loopback only: nothing on the player's network may read the cache
+        // or make this machine fetch for it.
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        if (bind(m_socket, reinterpret_cast<sockaddr*>(&address), sizeof(address)) != 0) return false;
+        if (listen(m_socket, SOMAXCONN) != 0) return false;
+        m_accept = WSACreateEvent();
+        if (m_accept == WSA_INVALID_EVENT) return false;
+        return WSAEventSelect(m_socket, m_accept, FD_ACCEPT) == 0;
+    }
+
+    WaitResult WaitForConnection() override
+    {
+        for (;;) {
+            WSAEVENT events[2] = {m_stop, m_accept};
+            DWORD index = WSAWaitForMultipleEvents(2, events, FALSE, WSA_INFINITE, FALSE);
+            if (index == WSA_WAIT_EVENT_0) return WaitResult::STOPPED;
+            if (index != WSA_WAIT_EVENT_0 + 1) return WaitResult::FAILED;
+            WSANETWORKEVENTS network;
+            if (WSAEnumNetworkEvents(m_socket, m_accept, &network) != 0) return WaitResult::FAILED;
+            if (network.lNetworkEvents == FD_ACCEPT) return WaitResult::EVENTS;
+        }
+    }
+
+    std::unique_ptr<IServerConnection> Accept(std::string* ip, uint16_t* port) override
+    {
+        sockaddr_in peer = {};
+        int length = sizeof(peer);
+        SOCKET socket = WSAAccept(m_socket, reinterpret_cast<sockaddr*>(&peer), &length, nullptr, 0);
+        if (socket == INVALID_SOCKET) return nullptr;
+        const unsigned char* bytes = reinterpret_cast<const unsigned char*>(&peer.sin_addr);
+        char text[16];
+        std::snprintf(text, sizeof(text), "%d.%d.%d.%d", bytes[0], bytes[1], bytes[2], bytes[3]);
+        *ip = text;
+        *port = peer.sin_port;
+        return std::make_unique<CWin32Connection>(socket, m_stop);
+    }
+
+private:
+    WSAEVENT m_stop;
+    bool m_bStarted = false;
+    SOCKET m_socket = INVALID_SOCKET;
+    WSAEVENT m_accept = WSA_INVALID_EVENT;
+};
+
+}  // namespace
+
+std::unique_ptr<CStopSignal> CStopSignal::Create()
+{
+    WSAEVENT event = WSACreateEvent();
+    if (event == WSA_INVALID_EVENT) return nullptr;
+    return std::make_unique<CWin32StopSignal>(event);
+}
+
+std::unique_ptr<IServerListener> ListenOnLoopback(uint16_t port, CStopSignal& stop)
+{
+    auto listener = std::make_unique<CWin32Listener>(static_cast<CWin32StopSignal&>(stop).Handle());
+    if (!listener->Open(port)) return nullptr;
+    return listener;
+}

@@ -1,0 +1,212 @@
+#include "server/generic_server.h"
+
+#include <chrono>
+#include <vector>
+
+#include "base/out_buf.h"
+
+CGenericServer::~CGenericServer()
+{
+    Stop();
+}
+
+bool CGenericServer::Start(uint16_t port)
+{
+    if (m_bStarted || m_pStop) return false;
+    m_nPort = port;
+    m_pStop = CStopSignal::Create();
+    if (!m_pStop) return false;
+
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(START_TIMEOUT_MS);
+    m_pListener = CThread::Start([this, port] { ListenerMain(port); });
+    if (!m_pListener) return false;
+    {
+        std::unique_lock<std::mutex> lock(m_startLock);
+        m_startChanged.wait_until(lock, deadline, [this] { return m_listenerState != ThreadState::PENDING; });
+        // A listener that could not listen ends at once, and the caller
+        // hears of it then rather than after the whole wait.
+        if (m_listenerState != ThreadState::RUNNING) return false;
+    }
+    m_pReaper = CThread::Start([this] { ReaperMain(); });
+    if (!m_pReaper) return false;
+    {
+        std::unique_lock<std::mutex> lock(m_startLock);
+        deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(START_TIMEOUT_MS);
+        m_startChanged.wait_until(lock, deadline, [this] { return m_reaperState != ThreadState::PENDING; });
+        if (m_reaperState != ThreadState::RUNNING) return false;
+    }
+    m_bStarted = true;
+    return true;
+}
+
+void CGenericServer::Stop()
+{
+    if (!m_pStop) return;
+    m_pStop->Set();
+    if (m_pListener) m_pListener->Join();
+    {
+        std::lock_guard<std::mutex> lock(m_threadListLock);
+        m_bStopping = true;
+        m_finishedChanged.notify_all();
+    }
+    if (m_pReaper) m_pReaper->Join();
+    // Every connection thread ends on the stop signal; wait for them all.
+    for (;;) {
+        std::unique_ptr<ConnectionThread> next;
+        {
+            std::lock_guard<std::mutex> accept(m_acceptLock);
+            std::lock_guard<std::mutex> lock(m_threadListLock);
+            if (!m_finished.empty()) {
+                next = std::move(m_finished.front());
+                m_finished.pop_front();
+            } else if (!m_running.empty()) {
+                next = std::move(m_running.front());
+                m_running.pop_front();
+            } else {
+                break;
+            }
+        }
+        next->thread->Join();
+    }
+    m_pListener.reset();
+    m_pReaper.reset();
+    m_pStop.reset();
+}
+
+size_t CGenericServer::ThreadCount()
+{
+    std::lock_guard<std::mutex> lock(m_threadListLock);
+    return m_running.size() + m_finished.size();
+}
+
+void CGenericServer::ListenerMain(uint16_t port)
+{
+    std::unique_ptr<IServerListener> listener = ListenOnLoopback(port, *m_pStop);
+    {
+        std::lock_guard<std::mutex> lock(m_startLock);
+        m_listenerState = listener ? ThreadState::RUNNING : ThreadState::FAILED;
+        m_startChanged.notify_all();
+    }
+    if (!listener) return;
+
+    while (listener->WaitForConnection() == WaitResult::EVENTS) {
+        std::string ip;
+        uint16_t peerPort = 0;
+        std::unique_ptr<IServerConnection> connection = listener->Accept(&ip, &peerPort);
+        if (!connection) continue;
+        OnAccept(ip.c_str(), peerPort);
+
+        std::lock_guard<std::mutex> accept(m_acceptLock);
+        auto entry = std::make_unique<ConnectionThread>();
+        ConnectionThread* self = entry.get();
+        // The connection moves into its thread; one that cannot be created
+        // closes the socket with the connection object.
+        auto shared = std::make_shared<std::unique_ptr<IServerConnection>>(std::move(connection));
+        entry->thread = CThread::Start([this, shared, self] { ConnectionMain(std::move(*shared), self); });
+        if (!entry->thread) continue;
+        std::lock_guard<std::mutex> lock(m_threadListLock);
+        m_running.push_back(std::move(entry));
+    }
+}
+
+void CGenericServer::ReaperMain()
+{
+    {
+        std::lock_guard<std::mutex> lock(m_startLock);
+        m_reaperState = ThreadState::RUNNING;
+        m_startChanged.notify_all();
+    }
+    std::unique_lock<std::mutex> lock(m_threadListLock);
+    while (!m_bStopping) {
+        m_finishedChanged.wait_for(lock, std::chrono::milliseconds(100));
+        // A finished thread has left its work and is about to exit: joining
+        // waits for that exit. A thread is never terminated from outside,
+        // which could leave a lock of the heap held.
+        while (!m_finished.empty()) {
+            std::unique_ptr<ConnectionThread> done = std::move(m_finished.front());
+            m_finished.pop_front();
+            lock.unlock();
+            done->thread->Join();
+            lock.lock();
+        }
+    }
+}
+
+void CGenericServer::ConnectionMain(std::unique_ptr<IServerConnection> connection, ConnectionThread* self)
+{
+    std::vector<char> area(RECEIVE_AREA_BYTES);
+    std::string request;
+    COutBuf response;
+    int keepAlive = 0;
+    size_t offset = 0;
+    bool pending = false;
+
+    // Sends the rest of the response; false when the connection must end.
+    auto send = [&]() -> bool {
+        for (;;) {
+            size_t rest = static_cast<size_t>(response.GetLength()) - offset;
+            int chunk = rest < static_cast<size_t>(MAX_SEND_BYTES) ? static_cast<int>(rest) : MAX_SEND_BYTES;
+            int sent = 0;
+            SendResult result = connection->Send(response.GetData() + offset, chunk, &sent);
+            if (result == SendResult::WOULD_BLOCK) {
+                pending = true;
+                return true;
+            }
+            if (result == SendResult::FAILED) {
+                keepAlive = 0;
+                return false;
+            }
+            offset += static_cast<size_t>(sent);
+            if (offset >= static_cast<size_t>(response.GetLength())) break;
+        }
+        pending = false;
+        OnSent(static_cast<uint32_t>(offset));
+        response.Free();
+        return keepAlive != 0;
+    };
+
+    // Handles the gathered request text if it is complete; false when the
+    // connection must end.
+    auto handle = [&]() -> bool {
+        if (!IsRequestComplete(request)) return request.size() <= MAX_REQUEST_BYTES;
+        std::string complete;
+        complete.swap(request);
+        if (!HandleRequest(complete, &response, &keepAlive)) return false;
+        offset = 0;
+        return send();
+    };
+
+    bool open = connection->Select();
+    while (open) {
+        SocketEvents events;
+        if (connection->Wait(&events) != WaitResult::EVENTS) break;
+        if (events.bRead) {
+            int received = connection->Receive(area.data(), RECEIVE_AREA_BYTES);
+            if (received > 0) {
+                request.append(area.data(), static_cast<size_t>(received));
+                // Bytes that arrive while a send waits are kept for later.
+                if (!pending) open = handle();
+            }
+        }
+        if (open && events.bWrite && pending) {
+            open = send();
+            // A request that arrived during the send is handled now.
+            while (open && !pending && !request.empty() && IsRequestComplete(request)) open = handle();
+        }
+        if (events.bClose) open = false;
+    }
+    connection.reset();
+
+    // Move this thread from the running list to the finished list. Taking the
+    // accept lock first guarantees the listener has registered it.
+    std::lock_guard<std::mutex> accept(m_acceptLock);
+    std::lock_guard<std::mutex> lock(m_threadListLock);
+    for (auto it = m_running.begin(); it != m_running.end(); ++it) {
+        if (it->get() == self) {
+            m_finished.push_back(std::move(*it));
+            m_running.erase(it);
+            m_finishedChanged.notify_all();
+            break;
+        }
+    }
+}

@@ -1,0 +1,42 @@
+// CHTTPServer: the launcher's local web server on 127.0.0.1:12315. Every
+// request gets one HTTP/1.0 response whose body comes from the resource
+// cache and whose content type comes from the path's extension.
+#pragma once
+
+#include <string>
+
+#include "server/generic_server.h"
+#include "server/mime_table.h"
+#include "server/resource_cache.h"
+
+const uint16_t LOCAL_SERVER_PORT = 12315;
+
+class CHTTPServer : public CGenericServer {
+public:
+    CHTTPServer();
+    ~CHTTPServer() override;
+
+    // Cache under the current directory's "wz_cdn/cdn", upstream from the
+    // build configuration, port 12315. Returns Start's result.
+    bool StartServer();
+    // The same with every part given, for tests and tools.
+    bool StartServerAt(uint16_t port, const std::string& baseDirectory, const std::string& upstreamBase);
+
+    const std::string& CacheRoot() const { return m_cache.Root(); }
+
+protected:
+    int OnAccept(const char* ip, uint16_t port) override;
+    int OnSent(uint32_t nBytes) override;
+    bool IsRequestComplete(const std::string& request) override;
+    bool HandleRequest(const std::string& request, COutBuf* pResponse, int* pnKeepAlive) override;
+
+private:
+    MimeMap m_mimeMap;
+    CResourceCache m_cache;
+};
+
+// The upstream resource CDN's base: "http://" + the configured host.
+std::string UpstreamBase();
+// The cache root under a folder: folder + separator + "wz_cdn" + separator +
+// "cdn" + separator.
+std::string CacheRootUnder(const std::string& baseDirectory);
