@@ -4,6 +4,7 @@
 
 #include "app/drive_choice.h"
 #include "app/start_up_rules.h"
+#include "app/update_rules.h"
 #include "app/win32_system.h"
 #include "server/http_server.h"
 #include "ui/framework/message_loop.h"
@@ -12,7 +13,6 @@ HINSTANCE g_hInstance = nullptr;
 
 namespace {
 
-const wchar_t OLD_PROGRAM_FILE[] = L"Quillet.exe.old";
 const wchar_t RELOCATION_FOLDER[] = L":\\mbrl\\";
 
 void CopyToBuffer(wchar_t* buffer, size_t nChars, const std::wstring& text)
@@ -73,12 +73,6 @@ bool CClientApp::StartUp(bool bReopen)
     DeleteOldProgramFile(bReopen);
     CreateDesktopShortcut();
     CheckInstanceAndUpdate(bReopen);
-    return true;
-}
-
-bool CClientApp::CheckInstanceAndUpdate(bool)
-{
-    // The per-folder mutex and the update check come with the self-update.
     return true;
 }
 

@@ -10,7 +10,7 @@
 // copied. Every operation that fails leaves the buffer as it was.
 class COutBuf {
 public:
-    static const int32_t DEFAULT_GROW_BY = 256;
+    static constexpr int32_t DEFAULT_GROW_BY = 256;
 
     COutBuf() = default;
     virtual ~COutBuf();

@@ -21,10 +21,10 @@ class CGenericServer {
 public:
     // A request text that grows past this without completing closes its
     // connection, so memory per connection stays bounded.
-    static const size_t MAX_REQUEST_BYTES = 64 * 1024;
-    static const int RECEIVE_AREA_BYTES = 512 * 1024;
-    static const int MAX_SEND_BYTES = 2 * 1024 * 1024;
-    static const int START_TIMEOUT_MS = 30000;
+    static constexpr size_t MAX_REQUEST_BYTES = 64 * 1024;
+    static constexpr int RECEIVE_AREA_BYTES = 512 * 1024;
+    static constexpr int MAX_SEND_BYTES = 2 * 1024 * 1024;
+    static constexpr int START_TIMEOUT_MS = 30000;
 
     CGenericServer() = default;
     // Stops the server first: no thread may touch it after its release.

@@ -3,7 +3,9 @@
 import os
 import shutil
 import subprocess
+import sys
 import time
+import urllib.request
 from pathlib import Path
 
 import pytest
@@ -13,6 +15,11 @@ BUILD = ROOT / "build" / "windows"
 PROGRAM = BUILD / "bin" / "Quillet.exe"
 SESSION = ROOT / "scripts" / "wine-session"
 STATE = ROOT / "build" / "e2e" / "session"
+ORIGIN_SCRIPT = ROOT / "tests" / "tools" / "test_origin.py"
+# The windows preset's update, upstream and site hosts are all the test
+# origin on this port.
+ORIGIN_PORT = 18302
+HELPERS = BUILD / "bin"
 
 
 def wait_until(condition, timeout, interval=0.05):
@@ -92,3 +99,38 @@ def prefix(display, tmp_path):
     wine_prefix = WinePrefix(path, display)
     yield wine_prefix
     wine_prefix.stop()
+
+
+class Origin:
+    """The loopback test origin playing the update CDN, the resource CDN and
+    the site; files under root are served by their path."""
+
+    def __init__(self, root, port):
+        self.root = Path(root)
+        self.base = f"http://127.0.0.1:{port}"
+
+    def get(self, path):
+        with urllib.request.urlopen(self.base + path, timeout=20) as response:
+            return response.read()
+
+    def count(self, path):
+        return int(self.get(f"/__count?path={path}"))
+
+    def put(self, path, data):
+        """Places a file the origin serves at path."""
+        target = self.root / path.lstrip("/")
+        target.parent.mkdir(parents=True, exist_ok=True)
+        target.write_bytes(data if isinstance(data, bytes) else data.encode())
+        return target
+
+
+@pytest.fixture
+def origin(tmp_path):
+    state = tmp_path / "origin"
+    root = tmp_path / "origin-files"
+    root.mkdir()
+    subprocess.run([sys.executable, str(ORIGIN_SCRIPT), "start", "--state", str(state), "--port",
+                    str(ORIGIN_PORT), "--root", str(root)], check=True, stdout=subprocess.DEVNULL)
+    yield Origin(root, ORIGIN_PORT)
+    subprocess.run([sys.executable, str(ORIGIN_SCRIPT), "stop", "--state", str(state)], check=False,
+                   stdout=subprocess.DEVNULL)

@@ -1,0 +1,77 @@
+// The per-folder instance check and the self-update of CClientApp.
+#include <windows.h>
+
+#include "app/client_app.h"
+#include "app/update_rules.h"
+#include "app/win32_system.h"
+#include "build_config.h"
+#include "net/download_client.h"
+#include "platform/wide_text_win32.h"
+#include "resource.h"
+
+namespace {
+
+const size_t VERSION_BLOCK_BYTES = 256;
+const size_t URL_CHARS = 256;
+
+// 8-bit text of the system's ANSI code page as wide text.
+std::wstring AnsiToWide(const std::string& text)
+{
+    if (text.empty()) return std::wstring();
+    int n = MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+    std::wstring wide(static_cast<size_t>(n), L'\0');
+    MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), &wide[0], n);
+    return wide;
+}
+
+std::wstring UpdateBaseUrl()
+{
+    return L"http://" + Utf8ToWide(QUILLET_UPDATE_HOST) + UPDATE_PATH;
+}
+
+}  // namespace
+
+bool CClientApp::CheckInstanceAndUpdate(bool bReopen)
+{
+    std::wstring program = GetProgramPath();
+    if (program.empty()) return true;
+    std::wstring exeName = FileNamePart(program);
+    exeName.copy(m_szExeName, MAX_PATH_CHARS - 1);
+    m_szExeName[exeName.size() < MAX_PATH_CHARS ? exeName.size() : MAX_PATH_CHARS - 1] = L'\0';
+
+    // One process per program folder looks for an update; the mutex is held
+    // for the life of the process and never released by the program.
+    std::wstring mutexName = MutexNameForFolder(FolderPart(program));
+    m_hUpdateMutex = CreateMutexW(nullptr, TRUE, mutexName.c_str());
+    DWORD error = GetLastError();
+    if (error == ERROR_ALREADY_EXISTS) return true;
+    if (error != 0) return false;
+    if (bReopen) return true;
+
+    // The version file must fit the block with its terminator; a longer one
+    // is no update information at all.
+    uint8_t block[VERSION_BLOCK_BYTES] = {};
+    std::wstring base = UpdateBaseUrl();
+    if (DownloadToMemory(WideToUtf8(base + VERSION_FILE), block, sizeof(block)) == 0) return true;
+    const char* text = reinterpret_cast<const char*>(block);
+    std::wstring advertised = AnsiToWide(GetKeyValue(text, "version"));
+    std::string md5 = GetKeyValue(text, "md5");
+    std::wstring exe = AnsiToWide(GetKeyValue(text, "exe"));
+
+    wchar_t builtIn[256] = {};
+    LoadStringW(g_hInstance, IDS_VERSION, builtIn, 256);
+    if (!IsAdvertisedVersionNew(builtIn, advertised)) return true;
+
+    // A program address that does not fit its 256-character buffer is never
+    // fetched in a cut form: the update waits for a sound version file.
+    std::wstring url = base + exe;
+    if (url.size() >= URL_CHARS) return true;
+    if (!DownloadVerifiedFile(WideToUtf8(url), WideToUtf8(NEW_PROGRAM_FILE), md5.c_str())) return true;
+
+    ProgramFileMoves files;
+    files.move = [](const std::wstring& from, const std::wstring& to) {
+        return MoveFileW(from.c_str(), to.c_str()) != FALSE;
+    };
+    if (SwapProgramFiles(files, GetProgramPath(), m_szExeName)) m_nRunMode = RUN_MODE_RESTART;
+    return true;
+}
