@@ -1,0 +1,49 @@
+// MyButton: an owner-drawn push button of a dialog template turned into a
+// picture button with normal, hover, pressed and disabled faces. It repaints
+// at once whenever the mouse changes its state; clicking stays the button's
+// own, so the parent receives BN_CLICKED as usual.
+#pragma once
+
+#include <windows.h>
+
+#include "ui/framework/window_base.h"
+#include "ui/skin/skin_image.h"
+
+class MyButton : public CSubclassedWindow {
+public:
+    // Subclasses the control and loads its four faces (resource ids of type
+    // WEBP). False for a null handle: nothing is loaded, the object stays
+    // unattached.
+    bool Attach(HWND hWndButton, int normalId, int hoverId, int pressedId, int disabledId);
+
+    // Paints the face that the state selects, stretched over the client area.
+    void DrawItem();
+
+    bool IsHover() const { return m_bHover != 0; }
+    bool IsPressed() const { return m_bPressed != 0; }
+
+    BEGIN_MSG_MAP(MyButton)
+        MESSAGE_HANDLER(WM_ERASEBKGND, OnEraseBackground)
+        MESSAGE_HANDLER(WM_MOUSEMOVE, OnMouseMove)
+        MESSAGE_HANDLER(WM_LBUTTONDOWN, OnLButtonDown)
+        MESSAGE_HANDLER(WM_LBUTTONUP, OnLButtonUp)
+        MESSAGE_HANDLER(WM_MOUSELEAVE, OnMouseLeave)
+        MESSAGE_HANDLER(OCM_DRAWITEM, OnDrawItem)
+    END_MSG_MAP()
+
+private:
+    LRESULT OnEraseBackground(UINT, WPARAM, LPARAM, BOOL&);
+    LRESULT OnMouseMove(UINT, WPARAM, LPARAM, BOOL& bHandled);
+    LRESULT OnLButtonDown(UINT, WPARAM, LPARAM, BOOL& bHandled);
+    LRESULT OnLButtonUp(UINT, WPARAM, LPARAM, BOOL& bHandled);
+    LRESULT OnMouseLeave(UINT, WPARAM, LPARAM, BOOL& bHandled);
+    LRESULT OnDrawItem(UINT, WPARAM, LPARAM, BOOL&);
+    void RepaintNow();
+
+    SkinImage m_imgNormal;
+    SkinImage m_imgHover;
+    SkinImage m_imgPressed;
+    SkinImage m_imgDisabled;
+    int m_bHover = 0;
+    int m_bPressed = 0;
+};

@@ -1,0 +1,256 @@
+// Skin pictures from the program's resources, the picture button driven
+// with real mouse messages (checked by reading its pixels back) and the
+// centring rule, with the real dialog manager under Wine.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "resource.h"
+#include "skin_catalog.h"
+#include "ui/framework/center_window.h"
+#include "ui/framework/window_base.h"
+#include "ui/skin/my_button.h"
+#include "ui/skin/skin_image.h"
+#include "win32_test_support.h"
+
+namespace {
+
+LPCWSTR PictureId(const SkinPicture& picture, std::wstring* name)
+{
+    if (picture.id) return MAKEINTRESOURCEW(picture.id);
+    name->assign(picture.name, picture.name + strlen(picture.name));
+    return name->c_str();
+}
+
+TEST(SkinImages, EveryPictureLoadsToItsSize)
+{
+    for (const SkinPicture& picture : SkinCatalog()) {
+        std::wstring name;
+        SkinImage image;
+        EXPECT_TRUE(image.Load(PictureId(picture, &name)));
+        EXPECT_NE(nullptr, image.GetBitmap()) << SkinPictureLabel(picture);
+        EXPECT_EQ(picture.width, image.GetWidth()) << SkinPictureLabel(picture);
+        EXPECT_EQ(picture.height, image.GetHeight()) << SkinPictureLabel(picture);
+        BITMAP info = {};
+        ASSERT_TRUE(GetObjectW(image.GetBitmap(), sizeof(info), &info));
+        EXPECT_EQ(32, info.bmBitsPixel);
+        EXPECT_EQ(picture.width, info.bmWidth);
+    }
+}
+
+TEST(SkinImages, UnknownIdGivesAnEmptyPicture)
+{
+    SkinImage image;
+    EXPECT_TRUE(image.Load(MAKEINTRESOURCEW(9999)));
+    EXPECT_EQ(nullptr, image.GetBitmap());
+    EXPECT_EQ(0, image.GetWidth());
+    EXPECT_EQ(0, image.GetHeight());
+    SkinBitmap record;
+    EXPECT_FALSE(CreateSkinBitmap(&record, MAKEINTRESOURCEW(9999)));
+    EXPECT_EQ(nullptr, record.bitmap);
+}
+
+// The game window's template hosts the buttons; the close button 1006 gets
+// its faces 295 / 294 / 293 / 293.
+class ButtonDialog : public CDialogImpl<ButtonDialog> {
+public:
+    enum { IDD = IDD_GAME_DIALOG };
+
+    MyButton m_button;
+    bool m_bAttached = false;
+    bool m_bMissingAttached = true;
+    int m_nClicks = 0;
+
+    BEGIN_MSG_MAP(ButtonDialog)
+        MESSAGE_HANDLER(WM_INITDIALOG, OnInitDialog)
+        COMMAND_ID_HANDLER(IDC_GAME_CLOSE, OnClose)
+        REFLECT_NOTIFICATIONS()
+    END_MSG_MAP()
+
+private:
+    LRESULT OnInitDialog(UINT, WPARAM, LPARAM, BOOL&)
+    {
+        // A small window with the button in view, larger than its face so
+        // that the face is stretched.
+        MoveWindow(m_hWnd, 0, 0, 600, 400, TRUE);
+        MoveWindow(GetDlgItem(IDC_GAME_CLOSE), 20, 40, 52, 31, TRUE);
+        m_bAttached = m_button.Attach(GetDlgItem(IDC_GAME_CLOSE), 295, 294, 293, 293);
+        MyButton missing;
+        m_bMissingAttached = missing.Attach(GetDlgItem(4242), 295, 294, 293, 293);
+        return TRUE;
+    }
+    LRESULT OnClose(WORD code, WORD, HWND, BOOL&)
+    {
+        if (code == BN_CLICKED) ++m_nClicks;
+        return 0;
+    }
+};
+
+// The button's client area as it is on screen.
+std::vector<uint32_t> ReadPixels(HWND window)
+{
+    RECT client;
+    GetClientRect(window, &client);
+    HDC dc = GetDC(window);
+    HDC memory = CreateCompatibleDC(dc);
+    BITMAPINFO info = {};
+    info.bmiHeader = {sizeof(BITMAPINFOHEADER), client.right, -client.bottom, 1, 32, BI_RGB, 0, 0, 0, 0, 0};
+    void* bits = nullptr;
+    HBITMAP target = CreateDIBSection(dc, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+    HGDIOBJ previous = SelectObject(memory, target);
+    BitBlt(memory, 0, 0, client.right, client.bottom, dc, 0, 0, SRCCOPY);
+    std::vector<uint32_t> pixels(static_cast<const uint32_t*>(bits),
+                                 static_cast<const uint32_t*>(bits) + client.right * client.bottom);
+    SelectObject(memory, previous);
+    DeleteObject(target);
+    DeleteDC(memory);
+    ReleaseDC(window, dc);
+    for (uint32_t& pixel : pixels) pixel &= 0x00FFFFFF;
+    return pixels;
+}
+
+// What the face with this picture looks like on a button of that window's
+// size: the same plain stretched copy, drawn off screen.
+std::vector<uint32_t> ExpectedPixels(HWND window, int pictureId)
+{
+    RECT client;
+    GetClientRect(window, &client);
+    SkinImage image;
+    image.Load(MAKEINTRESOURCEW(pictureId));
+    HDC screen = GetDC(window);
+    HDC target = CreateCompatibleDC(screen);
+    BITMAPINFO info = {};
+    info.bmiHeader = {sizeof(BITMAPINFOHEADER), client.right, -client.bottom, 1, 32, BI_RGB, 0, 0, 0, 0, 0};
+    void* bits = nullptr;
+    HBITMAP canvas = CreateDIBSection(screen, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+    HGDIOBJ previousCanvas = SelectObject(target, canvas);
+    HDC source = CreateCompatibleDC(screen);
+    HGDIOBJ previousSource = SelectObject(source, image.GetBitmap());
+    StretchBlt(target, 0, 0, client.right, client.bottom, source, 0, 0, image.GetWidth(), image.GetHeight(),
+               SRCCOPY);
+    std::vector<uint32_t> pixels(static_cast<const uint32_t*>(bits),
+                                 static_cast<const uint32_t*>(bits) + client.right * client.bottom);
+    SelectObject(source, previousSource);
+    SelectObject(target, previousCanvas);
+    DeleteDC(source);
+    DeleteObject(canvas);
+    DeleteDC(target);
+    ReleaseDC(window, screen);
+    for (uint32_t& pixel : pixels) pixel &= 0x00FFFFFF;
+    return pixels;
+}
+
+void Pump()
+{
+    MSG msg;
+    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+        TranslateMessage(&msg);
+        DispatchMessageW(&msg);
+    }
+}
+
+class PictureButton : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_NE(nullptr, m_dialog.Create(nullptr));
+        ShowWindow(m_dialog.m_hWnd, SW_SHOW);
+        m_button = m_dialog.m_button.m_hWnd;
+        ASSERT_TRUE(WaitUntil([&] { return IsWindowVisible(m_button) != FALSE; }, 10000));
+        Pump();
+    }
+    void TearDown() override
+    {
+        if (m_dialog.m_hWnd) m_dialog.DestroyWindow();
+    }
+
+    void Send(UINT message, int x, int y) { SendMessageW(m_button, message, 0, MAKELPARAM(x, y)); }
+
+    ButtonDialog m_dialog;
+    HWND m_button = nullptr;
+};
+
+TEST_F(PictureButton, AttachesOnlyToAnExistingControl)
+{
+    EXPECT_TRUE(m_dialog.m_bAttached);
+    EXPECT_FALSE(m_dialog.m_bMissingAttached);
+}
+
+TEST_F(PictureButton, FacesFollowTheMouse)
+{
+    InvalidateRect(m_button, nullptr, TRUE);
+    UpdateWindow(m_button);
+    EXPECT_EQ(ExpectedPixels(m_button, 295), ReadPixels(m_button)) << "normal";
+
+    Send(WM_MOUSEMOVE, 3, 3);
+    EXPECT_TRUE(m_dialog.m_button.IsHover());
+    EXPECT_EQ(ExpectedPixels(m_button, 294), ReadPixels(m_button)) << "hover";
+
+    Send(WM_LBUTTONDOWN, 3, 3);
+    EXPECT_EQ(ExpectedPixels(m_button, 293), ReadPixels(m_button)) << "pressed";
+    EXPECT_EQ(m_button, GetCapture());
+
+    // Dragged off with the capture held: still pressed after the leave.
+    Send(WM_MOUSEMOVE, -200, -200);
+    Send(WM_MOUSELEAVE, 0, 0);
+    EXPECT_FALSE(m_dialog.m_button.IsHover());
+    EXPECT_TRUE(m_dialog.m_button.IsPressed());
+    EXPECT_EQ(ExpectedPixels(m_button, 293), ReadPixels(m_button)) << "pressed while dragged off";
+
+    Send(WM_LBUTTONUP, -200, -200);
+    Pump();
+    EXPECT_EQ(ExpectedPixels(m_button, 295), ReadPixels(m_button)) << "normal after release elsewhere";
+    EXPECT_EQ(0, m_dialog.m_nClicks);
+
+    Send(WM_MOUSEMOVE, 3, 3);
+    Send(WM_LBUTTONDOWN, 3, 3);
+    Send(WM_LBUTTONUP, 3, 3);
+    Pump();
+    EXPECT_EQ(1, m_dialog.m_nClicks);
+    EXPECT_EQ(ExpectedPixels(m_button, 294), ReadPixels(m_button)) << "hover after a click";
+}
+
+TEST_F(PictureButton, DoubleClickSecondPressDoesNotPress)
+{
+    Send(WM_LBUTTONDOWN, 3, 3);
+    Send(WM_LBUTTONUP, 3, 3);
+    Send(WM_LBUTTONDBLCLK, 3, 3);
+    EXPECT_FALSE(m_dialog.m_button.IsPressed());
+    Send(WM_LBUTTONUP, 3, 3);
+}
+
+TEST_F(PictureButton, DisabledFaceWhateverTheMouse)
+{
+    Send(WM_MOUSEMOVE, 3, 3);
+    EnableWindow(m_button, FALSE);
+    InvalidateRect(m_button, nullptr, TRUE);
+    UpdateWindow(m_button);
+    EXPECT_EQ(ExpectedPixels(m_button, 293), ReadPixels(m_button));
+}
+
+TEST(CenterWindow, LargerThanTheWorkAreaKeepsLeftAndTopInside)
+{
+    RECT work;
+    SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0);
+    HWND window = CreateWindowExW(0, L"STATIC", L"", WS_POPUP, 100, 100, work.right - work.left + 300,
+                                  work.bottom - work.top + 200, nullptr, nullptr, nullptr, nullptr);
+    ASSERT_NE(nullptr, window);
+    ASSERT_TRUE(CenterWindow(window));
+    RECT placed;
+    GetWindowRect(window, &placed);
+    EXPECT_EQ(work.left, placed.left);
+    EXPECT_EQ(work.top, placed.top);
+    DestroyWindow(window);
+
+    HWND small = CreateWindowExW(0, L"STATIC", L"", WS_POPUP, 0, 0, 200, 100, nullptr, nullptr, nullptr, nullptr);
+    ASSERT_TRUE(CenterWindow(small));
+    GetWindowRect(small, &placed);
+    EXPECT_EQ((work.left + work.right) / 2 - 100, placed.left);
+    EXPECT_EQ((work.top + work.bottom) / 2 - 50, placed.top);
+    DestroyWindow(small);
+}
+
+}  // namespace
