@@ -89,58 +89,74 @@ private:
     }
 };
 
+// A 32-bit top-down bitmap of a window's client size, selected into a
+// memory device context, whose pixels can be read back.
+class Canvas {
+public:
+    explicit Canvas(HWND window) : m_window(window)
+    {
+        GetClientRect(window, &m_client);
+        m_screen = GetDC(window);
+        m_dc = CreateCompatibleDC(m_screen);
+        BITMAPINFO info = {};
+        info.bmiHeader = {sizeof(BITMAPINFOHEADER), m_client.right, -m_client.bottom, 1, 32, BI_RGB, 0, 0, 0, 0, 0};
+        m_bitmap = CreateDIBSection(m_screen, &info, DIB_RGB_COLORS, &m_bits, nullptr, 0);
+        m_previous = SelectObject(m_dc, m_bitmap);
+    }
+    ~Canvas()
+    {
+        SelectObject(m_dc, m_previous);
+        DeleteObject(m_bitmap);
+        DeleteDC(m_dc);
+        ReleaseDC(m_window, m_screen);
+    }
+    Canvas(const Canvas&) = delete;
+    Canvas& operator=(const Canvas&) = delete;
+
+    HDC Dc() const { return m_dc; }
+    HDC Screen() const { return m_screen; }
+    const RECT& Client() const { return m_client; }
+    // The colours, without the unused alpha byte.
+    std::vector<uint32_t> Pixels() const
+    {
+        const uint32_t* bits = static_cast<const uint32_t*>(m_bits);
+        std::vector<uint32_t> pixels(bits, bits + m_client.right * m_client.bottom);
+        for (uint32_t& pixel : pixels) pixel &= 0x00FFFFFF;
+        return pixels;
+    }
+
+private:
+    HWND m_window;
+    RECT m_client = {};
+    HDC m_screen = nullptr;
+    HDC m_dc = nullptr;
+    HBITMAP m_bitmap = nullptr;
+    HGDIOBJ m_previous = nullptr;
+    void* m_bits = nullptr;
+};
+
 // The button's client area as it is on screen.
 std::vector<uint32_t> ReadPixels(HWND window)
 {
-    RECT client;
-    GetClientRect(window, &client);
-    HDC dc = GetDC(window);
-    HDC memory = CreateCompatibleDC(dc);
-    BITMAPINFO info = {};
-    info.bmiHeader = {sizeof(BITMAPINFOHEADER), client.right, -client.bottom, 1, 32, BI_RGB, 0, 0, 0, 0, 0};
-    void* bits = nullptr;
-    HBITMAP target = CreateDIBSection(dc, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
-    HGDIOBJ previous = SelectObject(memory, target);
-    BitBlt(memory, 0, 0, client.right, client.bottom, dc, 0, 0, SRCCOPY);
-    std::vector<uint32_t> pixels(static_cast<const uint32_t*>(bits),
-                                 static_cast<const uint32_t*>(bits) + client.right * client.bottom);
-    SelectObject(memory, previous);
-    DeleteObject(target);
-    DeleteDC(memory);
-    ReleaseDC(window, dc);
-    for (uint32_t& pixel : pixels) pixel &= 0x00FFFFFF;
-    return pixels;
+    Canvas canvas(window);
+    BitBlt(canvas.Dc(), 0, 0, canvas.Client().right, canvas.Client().bottom, canvas.Screen(), 0, 0, SRCCOPY);
+    return canvas.Pixels();
 }
 
 // What the face with this picture looks like on a button of that window's
 // size: the same plain stretched copy, drawn off screen.
 std::vector<uint32_t> ExpectedPixels(HWND window, int pictureId)
 {
-    RECT client;
-    GetClientRect(window, &client);
+    Canvas canvas(window);
     SkinImage image;
     image.Load(MAKEINTRESOURCEW(pictureId));
-    HDC screen = GetDC(window);
-    HDC target = CreateCompatibleDC(screen);
-    BITMAPINFO info = {};
-    info.bmiHeader = {sizeof(BITMAPINFOHEADER), client.right, -client.bottom, 1, 32, BI_RGB, 0, 0, 0, 0, 0};
-    void* bits = nullptr;
-    HBITMAP canvas = CreateDIBSection(screen, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
-    HGDIOBJ previousCanvas = SelectObject(target, canvas);
-    HDC source = CreateCompatibleDC(screen);
-    HGDIOBJ previousSource = SelectObject(source, image.GetBitmap());
-    StretchBlt(target, 0, 0, client.right, client.bottom, source, 0, 0, image.GetWidth(), image.GetHeight(),
-               SRCCOPY);
-    std::vector<uint32_t> pixels(static_cast<const uint32_t*>(bits),
-                                 static_cast<const uint32_t*>(bits) + client.right * client.bottom);
-    SelectObject(source, previousSource);
-    SelectObject(target, previousCanvas);
+    HDC source = CreateCompatibleDC(canvas.Screen());
+    HGDIOBJ previous = SelectObject(source, image.GetBitmap());
+    StretchBlt(canvas.Dc(), 0, 0, canvas.Client().right, canvas.Client().bottom, source, 0, 0, image.GetWidth(),
+               image.GetHeight(), SRCCOPY);
+    SelectObject(source, previous);
     DeleteDC(source);
-    DeleteObject(canvas);
-    DeleteDC(target);
-    ReleaseDC(window, screen);
-    for (uint32_t& pixel : pixels) pixel &= 0x00FFFFFF;
-    return pixels;
+    return canvas.Pixels();
 }
 
 void Pump()
