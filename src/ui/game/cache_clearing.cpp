@@ -1,0 +1,97 @@
+#include "ui/game/cache_clearing.h"
+
+#include <shlobj.h>
+#include <wininet.h>
+
+#include <vector>
+
+#include "platform/file_system.h"
+#include "server/http_server.h"
+
+namespace {
+
+// The entry as the URL cache hands it out, in a block of the size it asks for.
+using CacheEntryBlock = std::vector<uint8_t>;
+
+INTERNET_CACHE_ENTRY_INFOW* Entry(CacheEntryBlock& block)
+{
+    return reinterpret_cast<INTERNET_CACHE_ENTRY_INFOW*>(block.data());
+}
+
+void DeleteIfCookie(INTERNET_CACHE_ENTRY_INFOW* entry)
+{
+    if ((entry->CacheEntryType & COOKIE_CACHE_ENTRY) && entry->lpszSourceUrlName) {
+        DeleteUrlCacheEntryW(entry->lpszSourceUrlName);
+    }
+}
+
+std::wstring AnsiToWide(const std::string& text)
+{
+    if (text.empty()) return std::wstring();
+    int n = MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+    std::wstring wide(static_cast<size_t>(n), L'\0');
+    MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), &wide[0], n);
+    return wide;
+}
+
+}  // namespace
+
+bool DeleteUrlCacheEntries()
+{
+    DWORD size = 0;
+    FindFirstUrlCacheEntryW(nullptr, nullptr, &size);
+    CacheEntryBlock block(size ? size : sizeof(INTERNET_CACHE_ENTRY_INFOW));
+    size = static_cast<DWORD>(block.size());
+    HANDLE search = FindFirstUrlCacheEntryW(nullptr, Entry(block), &size);
+    if (!search) return false;
+    for (;;) {
+        DeleteIfCookie(Entry(block));
+        size = 0;
+        FindNextUrlCacheEntryW(search, nullptr, &size);
+        if (size == 0) break;
+        block.assign(size, 0);
+        if (!FindNextUrlCacheEntryW(search, Entry(block), &size)) break;
+    }
+    FindCloseUrlCache(search);
+    return true;
+}
+
+bool DeleteFolderContents(const std::wstring& folder)
+{
+    WIN32_FIND_DATAW found;
+    HANDLE search = FindFirstFileW((folder + L"\\*.*").c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE) return false;
+    do {
+        std::wstring name = found.cFileName;
+        if (name == L"." || name == L".." || CompareStringOrdinal(name.c_str(), -1, L"desktop.ini", -1, TRUE) ==
+                                                 CSTR_EQUAL) {
+            continue;
+        }
+        std::wstring path = folder + L"\\" + name;
+        DWORD attributes = GetFileAttributesW(path.c_str());
+        if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY)) {
+            SetFileAttributesW(path.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY);
+        }
+        if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+            DeleteFolderContents(path);
+            RemoveDirectoryW(path.c_str());
+        } else {
+            DeleteFileW(path.c_str());
+        }
+    } while (FindNextFileW(search, &found));
+    FindClose(search);
+    return true;
+}
+
+void ClearCaches(HWND hWndOwner)
+{
+    DeleteUrlCacheEntries();
+    wchar_t cookies[MAX_PATH] = {};
+    if (SHGetSpecialFolderPathW(nullptr, cookies, CSIDL_COOKIES, FALSE)) DeleteFolderContents(cookies);
+    // The resource cache root, built from the current directory as the
+    // server builds it; a trailing separator is dropped for the search.
+    std::wstring root = AnsiToWide(CacheRootUnder(GetCurrentDirectoryBytes()));
+    if (!root.empty() && root.back() == L'\\') root.pop_back();
+    DeleteFolderContents(root);
+    MessageBoxW(hWndOwner, L"清空完成！", L"提示", MB_OK);
+}
