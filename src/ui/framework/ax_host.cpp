@@ -1,0 +1,312 @@
+#include "ui/framework/ax_host.h"
+
+#include <mshtmhst.h>
+#include <ole2.h>
+
+namespace {
+
+const wchar_t HOST_CLASS[] = L"AtlAxWin90";
+const UINT WM_FORWARDMSG_ID = 0x037F;
+UINT g_nGetHostMessage = 0;
+UINT g_nGetControlMessage = 0;
+
+// The site of one hosted control: client site, in-place site and frame, and
+// the document host's UI handler that decides about page scroll bars. It is
+// reference counted; its window holds one reference until WM_NCDESTROY.
+class CAxHost final : public IOleClientSite,
+                      public IOleInPlaceSite,
+                      public IOleInPlaceFrame,
+                      public IDocHostUIHandler {
+public:
+    explicit CAxHost(HWND hWnd) : m_hWnd(hWnd) {}
+
+    HRESULT CreateControl()
+    {
+        if (m_pObject) return E_UNEXPECTED;
+        // The host's scroll style becomes the page's permission to scroll.
+        LONG style = GetWindowLongW(m_hWnd, GWL_STYLE);
+        m_bAllowScroll = (style & WS_VSCROLL) != 0;
+        SetWindowLongW(m_hWnd, GWL_STYLE, style & ~WS_VSCROLL);
+
+        HRESULT hr = CoCreateInstance(CLSID_WebBrowser, nullptr, CLSCTX_INPROC_SERVER, IID_IOleObject,
+                                      reinterpret_cast<void**>(&m_pObject));
+        if (FAILED(hr)) return hr;
+        hr = m_pObject->SetClientSite(this);
+        IPersistStreamInit* init = nullptr;
+        if (SUCCEEDED(hr) && SUCCEEDED(m_pObject->QueryInterface(IID_IPersistStreamInit,
+                                                                 reinterpret_cast<void**>(&init)))) {
+            init->InitNew();
+            init->Release();
+        }
+        RECT client;
+        GetClientRect(m_hWnd, &client);
+        if (SUCCEEDED(hr)) hr = m_pObject->DoVerb(OLEIVERB_INPLACEACTIVATE, nullptr, this, 0, m_hWnd, &client);
+        if (SUCCEEDED(hr)) hr = m_pObject->DoVerb(OLEIVERB_SHOW, nullptr, this, 0, m_hWnd, &client);
+        if (FAILED(hr)) {
+            Close();
+            return hr;
+        }
+        return S_OK;
+    }
+
+    void Close()
+    {
+        if (!m_pObject) return;
+        m_pObject->Close(OLECLOSE_NOSAVE);
+        m_pObject->SetClientSite(nullptr);
+        m_pObject->Release();
+        m_pObject = nullptr;
+    }
+
+    IUnknown* Control() const { return m_pObject; }
+
+    LRESULT Forward(const MSG* msg)
+    {
+        if (!m_pObject || !msg) return 0;
+        IOleInPlaceActiveObject* active = nullptr;
+        if (FAILED(m_pObject->QueryInterface(IID_IOleInPlaceActiveObject, reinterpret_cast<void**>(&active)))) {
+            return 0;
+        }
+        HRESULT hr = active->TranslateAccelerator(const_cast<MSG*>(msg));
+        active->Release();
+        return hr == S_OK ? 1 : 0;
+    }
+
+    void FitToClient()
+    {
+        IOleInPlaceObject* inPlace = nullptr;
+        if (!m_pObject ||
+            FAILED(m_pObject->QueryInterface(IID_IOleInPlaceObject, reinterpret_cast<void**>(&inPlace)))) {
+            return;
+        }
+        RECT client;
+        GetClientRect(m_hWnd, &client);
+        inPlace->SetObjectRects(&client, &client);
+        inPlace->Release();
+    }
+
+    // IUnknown
+    STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override
+    {
+        if (!ppv) return E_POINTER;
+        *ppv = nullptr;
+        if (riid == IID_IUnknown || riid == IID_IOleClientSite) {
+            *ppv = static_cast<IOleClientSite*>(this);
+        } else if (riid == IID_IOleWindow || riid == IID_IOleInPlaceSite) {
+            *ppv = static_cast<IOleInPlaceSite*>(this);
+        } else if (riid == IID_IOleInPlaceUIWindow || riid == IID_IOleInPlaceFrame) {
+            *ppv = static_cast<IOleInPlaceFrame*>(this);
+        } else if (riid == IID_IDocHostUIHandler) {
+            *ppv = static_cast<IDocHostUIHandler*>(this);
+        } else {
+            return E_NOINTERFACE;
+        }
+        AddRef();
+        return S_OK;
+    }
+    STDMETHODIMP_(ULONG) AddRef() override { return InterlockedIncrement(&m_nRefs); }
+    STDMETHODIMP_(ULONG) Release() override
+    {
+        LONG refs = InterlockedDecrement(&m_nRefs);
+        if (refs == 0) delete this;
+        return static_cast<ULONG>(refs);
+    }
+
+    // IOleClientSite
+    STDMETHODIMP SaveObject() override { return E_NOTIMPL; }
+    STDMETHODIMP GetMoniker(DWORD, DWORD, IMoniker**) override { return E_NOTIMPL; }
+    STDMETHODIMP GetContainer(IOleContainer** ppContainer) override
+    {
+        if (ppContainer) *ppContainer = nullptr;
+        return E_NOINTERFACE;
+    }
+    STDMETHODIMP ShowObject() override { return S_OK; }
+    STDMETHODIMP OnShowWindow(BOOL) override { return S_OK; }
+    STDMETHODIMP RequestNewObjectLayout() override { return E_NOTIMPL; }
+
+    // IOleWindow (the in-place site's and the frame's)
+    STDMETHODIMP GetWindow(HWND* phWnd) override
+    {
+        if (!phWnd) return E_POINTER;
+        *phWnd = m_hWnd;
+        return S_OK;
+    }
+    STDMETHODIMP ContextSensitiveHelp(BOOL) override { return E_NOTIMPL; }
+
+    // IOleInPlaceSite
+    STDMETHODIMP CanInPlaceActivate() override { return S_OK; }
+    STDMETHODIMP OnInPlaceActivate() override { return S_OK; }
+    STDMETHODIMP OnUIActivate() override { return S_OK; }
+    STDMETHODIMP GetWindowContext(IOleInPlaceFrame** ppFrame, IOleInPlaceUIWindow** ppDoc, LPRECT lprcPosRect,
+                                  LPRECT lprcClipRect, LPOLEINPLACEFRAMEINFO lpFrameInfo) override
+    {
+        if (!ppFrame || !ppDoc || !lprcPosRect || !lprcClipRect) return E_POINTER;
+        *ppFrame = static_cast<IOleInPlaceFrame*>(this);
+        AddRef();
+        *ppDoc = nullptr;
+        GetClientRect(m_hWnd, lprcPosRect);
+        GetClientRect(m_hWnd, lprcClipRect);
+        if (lpFrameInfo) {
+            lpFrameInfo->fMDIApp = FALSE;
+            lpFrameInfo->hwndFrame = GetAncestor(m_hWnd, GA_ROOT);
+            lpFrameInfo->haccel = nullptr;
+            lpFrameInfo->cAccelEntries = 0;
+        }
+        return S_OK;
+    }
+    STDMETHODIMP Scroll(SIZE) override { return E_NOTIMPL; }
+    STDMETHODIMP OnUIDeactivate(BOOL) override { return S_OK; }
+    STDMETHODIMP OnInPlaceDeactivate() override { return S_OK; }
+    STDMETHODIMP DiscardUndoState() override { return E_NOTIMPL; }
+    STDMETHODIMP DeactivateAndUndo() override { return E_NOTIMPL; }
+    // The control asks for a new place (after put_Width and the like): the
+    // host window follows it within its parent.
+    STDMETHODIMP OnPosRectChange(LPCRECT lprcPosRect) override
+    {
+        if (!lprcPosRect) return E_POINTER;
+        RECT window;
+        GetWindowRect(m_hWnd, &window);
+        MapWindowPoints(nullptr, GetParent(m_hWnd), reinterpret_cast<POINT*>(&window), 2);
+        SetWindowPos(m_hWnd, nullptr, window.left, window.top, lprcPosRect->right - lprcPosRect->left,
+                     lprcPosRect->bottom - lprcPosRect->top, SWP_NOZORDER | SWP_NOACTIVATE);
+        return S_OK;
+    }
+
+    // IOleInPlaceUIWindow and IOleInPlaceFrame: no menus, toolbars or status.
+    STDMETHODIMP GetBorder(LPRECT) override { return INPLACE_E_NOTOOLSPACE; }
+    STDMETHODIMP RequestBorderSpace(LPCBORDERWIDTHS) override { return INPLACE_E_NOTOOLSPACE; }
+    STDMETHODIMP SetBorderSpace(LPCBORDERWIDTHS) override { return S_OK; }
+    STDMETHODIMP SetActiveObject(IOleInPlaceActiveObject*, LPCOLESTR) override { return S_OK; }
+    STDMETHODIMP InsertMenus(HMENU, LPOLEMENUGROUPWIDTHS) override { return E_NOTIMPL; }
+    STDMETHODIMP SetMenu(HMENU, HOLEMENU, HWND) override { return S_OK; }
+    STDMETHODIMP RemoveMenus(HMENU) override { return E_NOTIMPL; }
+    STDMETHODIMP SetStatusText(LPCOLESTR) override { return S_OK; }
+    STDMETHODIMP EnableModeless(BOOL) override { return S_OK; }
+    STDMETHODIMP TranslateAccelerator(LPMSG, WORD) override { return S_FALSE; }
+
+    // IDocHostUIHandler: the browser's defaults, but for the scroll bars.
+    STDMETHODIMP ShowContextMenu(DWORD, POINT*, IUnknown*, IDispatch*) override { return S_FALSE; }
+    STDMETHODIMP GetHostInfo(DOCHOSTUIINFO* pInfo) override
+    {
+        if (!pInfo) return E_POINTER;
+        pInfo->dwFlags = m_bAllowScroll ? 0 : DOCHOSTUIFLAG_SCROLL_NO;
+        pInfo->dwDoubleClick = DOCHOSTUIDBLCLK_DEFAULT;
+        return S_OK;
+    }
+    STDMETHODIMP ShowUI(DWORD, IOleInPlaceActiveObject*, IOleCommandTarget*, IOleInPlaceFrame*,
+                        IOleInPlaceUIWindow*) override
+    {
+        return S_FALSE;
+    }
+    STDMETHODIMP HideUI() override { return S_OK; }
+    STDMETHODIMP UpdateUI() override { return S_OK; }
+    STDMETHODIMP OnDocWindowActivate(BOOL) override { return S_OK; }
+    STDMETHODIMP OnFrameWindowActivate(BOOL) override { return S_OK; }
+    STDMETHODIMP ResizeBorder(LPCRECT, IOleInPlaceUIWindow*, BOOL) override { return S_OK; }
+    STDMETHODIMP TranslateAccelerator(LPMSG, const GUID*, DWORD) override { return S_FALSE; }
+    STDMETHODIMP GetOptionKeyPath(LPOLESTR* pchKey, DWORD) override
+    {
+        if (pchKey) *pchKey = nullptr;
+        return S_FALSE;
+    }
+    STDMETHODIMP GetDropTarget(IDropTarget*, IDropTarget** ppDropTarget) override
+    {
+        if (ppDropTarget) *ppDropTarget = nullptr;
+        return E_NOTIMPL;
+    }
+    STDMETHODIMP GetExternal(IDispatch** ppDispatch) override
+    {
+        if (ppDispatch) *ppDispatch = nullptr;
+        return E_NOTIMPL;
+    }
+    STDMETHODIMP TranslateUrl(DWORD, LPWSTR, LPWSTR* ppchURLOut) override
+    {
+        if (ppchURLOut) *ppchURLOut = nullptr;
+        return S_FALSE;
+    }
+    STDMETHODIMP FilterDataObject(IDataObject*, IDataObject** ppDORet) override
+    {
+        if (ppDORet) *ppDORet = nullptr;
+        return S_FALSE;
+    }
+
+private:
+    virtual ~CAxHost() { Close(); }
+
+    LONG m_nRefs = 1;
+    HWND m_hWnd;
+    IOleObject* m_pObject = nullptr;
+    bool m_bAllowScroll = false;
+};
+
+CAxHost* HostOf(HWND hWnd)
+{
+    return reinterpret_cast<CAxHost*>(GetWindowLongPtrW(hWnd, GWLP_USERDATA));
+}
+
+LRESULT CALLBACK HostWindowProc(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam)
+{
+    CAxHost* host = HostOf(hWnd);
+    if (uMsg == WM_NCCREATE) {
+        SetWindowLongPtrW(hWnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(new CAxHost(hWnd)));
+    } else if (uMsg == WM_NCDESTROY && host) {
+        SetWindowLongPtrW(hWnd, GWLP_USERDATA, 0);
+        host->Close();
+        host->Release();
+    } else if (host && uMsg == g_nGetHostMessage) {
+        return reinterpret_cast<LRESULT>(static_cast<IOleClientSite*>(host));
+    } else if (host && uMsg == g_nGetControlMessage) {
+        return reinterpret_cast<LRESULT>(host->Control());
+    } else if (host && uMsg == WM_FORWARDMSG_ID) {
+        return host->Forward(reinterpret_cast<const MSG*>(lParam));
+    } else if (host && uMsg == WM_SIZE) {
+        host->FitToClient();
+    } else if (uMsg == WM_ERASEBKGND && host && host->Control()) {
+        return 1;   // the control paints the whole area
+    }
+    return DefWindowProcW(hWnd, uMsg, wParam, lParam);
+}
+
+}  // namespace
+
+bool AtlAxWinInit()
+{
+    static bool registered = [] {
+        g_nGetHostMessage = RegisterWindowMessageW(L"WM_ATLGETHOST");
+        g_nGetControlMessage = RegisterWindowMessageW(L"WM_ATLGETCONTROL");
+        WNDCLASSEXW windowClass = {};
+        windowClass.cbSize = sizeof(windowClass);
+        windowClass.style = CS_DBLCLKS;
+        windowClass.lpfnWndProc = HostWindowProc;
+        windowClass.hInstance = GetModuleHandleW(nullptr);
+        windowClass.hCursor = LoadCursorW(nullptr, IDC_ARROW);
+        windowClass.lpszClassName = HOST_CLASS;
+        return RegisterClassExW(&windowClass) != 0 || GetLastError() == ERROR_CLASS_ALREADY_EXISTS;
+    }();
+    return registered;
+}
+
+UINT AtlGetHostMessage()
+{
+    return g_nGetHostMessage;
+}
+
+UINT AtlGetControlMessage()
+{
+    return g_nGetControlMessage;
+}
+
+HRESULT CreateBrowserControl(HWND hWndHost)
+{
+    CAxHost* host = hWndHost ? HostOf(hWndHost) : nullptr;
+    return host ? host->CreateControl() : E_INVALIDARG;
+}
+
+IWebBrowser2* QueryHostBrowser(HWND hWndHost)
+{
+    if (!hWndHost || !g_nGetControlMessage) return nullptr;
+    IUnknown* control = reinterpret_cast<IUnknown*>(SendMessageW(hWndHost, g_nGetControlMessage, 0, 0));
+    IWebBrowser2* browser = nullptr;
+    if (control) control->QueryInterface(IID_IWebBrowser2, reinterpret_cast<void**>(&browser));
+    return browser;
+}
