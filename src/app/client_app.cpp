@@ -7,6 +7,7 @@
 #include "app/update_rules.h"
 #include "app/win32_system.h"
 #include "server/http_server.h"
+#include "ui/game/browser_key_hook.h"
 #include "ui/framework/message_loop.h"
 
 HINSTANCE g_hInstance = nullptr;
@@ -24,7 +25,7 @@ void CopyToBuffer(wchar_t* buffer, size_t nChars, const std::wstring& text)
 
 }  // namespace
 
-CClientApp::CClientApp(CHTTPServer& server) : m_server(server)
+CClientApp::CClientApp(CHTTPServer& server) : m_gameDlg(&m_varGameUrl), m_server(server)
 {
     VariantInit(&m_varGameUrl);
 }
@@ -114,16 +115,17 @@ void CClientApp::RunGamePhase()
     CMessageLoop loop;
     g_appModule.AddMessageLoop(&loop);
     m_nRunMode = RUN_MODE_GAME;
-    // The game window is created here, modeless, once it exists; its quit
-    // message ends the loop.
-    HWND hWndGame = nullptr;
-    HWND hWndBrowserHost = nullptr;
-    if (hWndGame) RunGameMessageLoop(hWndGame, hWndBrowserHost);
+    // The game window's quit message ends the loop. A window that could not
+    // be created would post none, so then there is no loop to wait in.
+    if (m_gameDlg.Create(nullptr)) RunGameMessageLoop(m_gameDlg.m_hWnd, m_gameDlg.m_wndBrowserHost);
     g_appModule.RemoveMessageLoop();
 }
 
 void CClientApp::Shutdown()
 {
+    // The launcher may have removed its hook already; a second removal fails
+    // harmlessly.
+    if (g_hKeyboardHook) UnhookWindowsHookEx(g_hKeyboardHook);
     if (m_nRunMode != RUN_MODE_RESTART) return;
     // The current directory may take at most 254 characters of the 256.
     std::wstring current = GetCurrentDir(255);

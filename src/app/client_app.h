@@ -8,6 +8,7 @@
 
 #include "app/run_mode.h"
 #include "app/start_arguments.h"
+#include "ui/game/game_dlg.h"
 
 class CHTTPServer;
 
@@ -38,6 +39,7 @@ public:
     // new program with "re_open".
     void Shutdown();
 
+    CGameDlg m_gameDlg;
     VARIANT m_varGameUrl;
     HANDLE m_hUpdateMutex = nullptr;
     int m_nRunMode = RUN_MODE_NONE;

@@ -6,9 +6,7 @@
 
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <string>
-#include <thread>
 
 #include "server/http_server.h"
 #include "win32_test_support.h"
@@ -62,39 +60,6 @@ TEST(DeleteFolderContents, EmptiesTheTreeButKeepsDesktopIniAndTheRoot)
     EXPECT_FALSE(DeleteFolderContents(folder.Path(L"missing")));
 }
 
-// Answers every message box captioned "提示" with OK, counting them.
-class MessageBoxAnswerer {
-public:
-    MessageBoxAnswerer()
-        : m_thread([this] {
-              HWND last = nullptr;
-              while (!m_bStop) {
-                  HWND box = FindWindowW(L"#32770", L"提示");
-                  if (box && box != last && IsWindowVisible(box)) {
-                      wchar_t text[64] = {};
-                      GetDlgItemTextW(box, 0xFFFF, text, 64);
-                      if (std::wstring(text) == L"清空完成！") ++m_nSeen;
-                      PostMessageW(box, WM_COMMAND, IDOK, 0);
-                      last = box;
-                  }
-                  Sleep(20);
-              }
-          })
-    {
-    }
-    ~MessageBoxAnswerer()
-    {
-        m_bStop = true;
-        m_thread.join();
-    }
-    int Seen() const { return m_nSeen; }
-
-private:
-    std::atomic<bool> m_bStop{false};
-    std::atomic<int> m_nSeen{0};
-    std::thread m_thread;
-};
-
 TEST(ClearCaches, EmptiesTheResourceCacheAndReportsOnce)
 {
     TempFolder folder;
@@ -106,10 +71,10 @@ TEST(ClearCaches, EmptiesTheResourceCacheAndReportsOnce)
 
     HWND owner = CreateWindowExW(0, L"STATIC", L"owner", WS_POPUP | WS_VISIBLE, 0, 0, 50, 50, nullptr, nullptr,
                                  nullptr, nullptr);
-    MessageBoxAnswerer answerer;
+    MessageBoxAnswerer answerer(L"提示", IDOK);
     ClearCaches(owner);
     Sleep(300);
-    EXPECT_EQ(1, answerer.Seen());
+    EXPECT_EQ(1, answerer.Count(L"清空完成！"));
     EXPECT_TRUE(FileExists(folder.Path(L"wz_cdn\\cdn")));
     EXPECT_FALSE(FileExists(folder.Path(L"wz_cdn\\cdn\\0123456789abcdef0123456789abcdef")));
     EXPECT_FALSE(FileExists(folder.Path(L"wz_cdn\\cdn\\fedcba9876543210fedcba9876543210")));

@@ -123,3 +123,40 @@ bool WaitUntil(const std::function<bool()>& condition, DWORD timeoutMs)
     }
     return true;
 }
+
+MessageBoxAnswerer::MessageBoxAnswerer(const wchar_t* caption, int button) : m_caption(caption), m_nButton(button)
+{
+    m_thread = std::thread([this] {
+        HWND last = nullptr;
+        while (!m_bStop) {
+            HWND box = FindWindowW(L"#32770", m_caption.c_str());
+            if (box && box != last && IsWindowVisible(box)) {
+                wchar_t text[256] = {};
+                GetDlgItemTextW(box, 0xFFFF, text, 256);
+                {
+                    std::lock_guard<std::mutex> guard(m_lock);
+                    m_texts.push_back(text);
+                }
+                PostMessageW(box, WM_COMMAND, m_nButton, 0);
+                last = box;
+            }
+            Sleep(20);
+        }
+    });
+}
+
+MessageBoxAnswerer::~MessageBoxAnswerer()
+{
+    m_bStop = true;
+    m_thread.join();
+}
+
+int MessageBoxAnswerer::Count(const std::wstring& text)
+{
+    std::lock_guard<std::mutex> guard(m_lock);
+    int count = 0;
+    for (const std::wstring& seen : m_texts) {
+        if (seen == text) ++count;
+    }
+    return count;
+}

@@ -4,8 +4,12 @@
 
 #include <windows.h>
 
+#include <atomic>
 #include <functional>
+#include <mutex>
 #include <string>
+#include <thread>
+#include <vector>
 
 // A new folder under the temporary folder, removed with its contents.
 class TempFolder {
@@ -54,3 +58,24 @@ void WriteTextFile(const std::wstring& path, const std::string& text);
 bool FileExists(const std::wstring& path);
 // Polls condition until it holds or timeoutMs passes, pumping messages.
 bool WaitUntil(const std::function<bool()>& condition, DWORD timeoutMs);
+
+// Answers every message box with the given caption (window class #32770) by
+// pressing the given button, and records each box's text.
+class MessageBoxAnswerer {
+public:
+    MessageBoxAnswerer(const wchar_t* caption, int button);
+    ~MessageBoxAnswerer();
+    MessageBoxAnswerer(const MessageBoxAnswerer&) = delete;
+    MessageBoxAnswerer& operator=(const MessageBoxAnswerer&) = delete;
+    void SetButton(int button) { m_nButton = button; }
+    // How many boxes with this text were answered so far.
+    int Count(const std::wstring& text);
+
+private:
+    std::wstring m_caption;
+    std::atomic<int> m_nButton;
+    std::atomic<bool> m_bStop{false};
+    std::mutex m_lock;
+    std::vector<std::wstring> m_texts;
+    std::thread m_thread;
+};
