@@ -250,6 +250,36 @@ TEST_F(GameWindow, F9HidesAndShowsKeepingMinimised)
     EXPECT_TRUE(IsWindowVisible(m_hWnd));
 }
 
+TEST_F(GameWindow, MenuCommandsRunTheirActions)
+{
+    // Hide/show from either menu, with any notification code.
+    SendMessageW(m_hWnd, WM_COMMAND, MAKEWPARAM(ID_MAIN_TOGGLE_VISIBLE, 1), 0);
+    EXPECT_FALSE(IsWindowVisible(m_hWnd));
+    SendMessageW(m_hWnd, WM_COMMAND, MAKEWPARAM(ID_TRAY_TOGGLE_VISIBLE, 0), 0);
+    EXPECT_TRUE(IsWindowVisible(m_hWnd));
+    // Reset window toggles the size; refresh reaches the browser harmlessly.
+    int state = m_game->m_nSizeState;
+    SendMessageW(m_hWnd, WM_COMMAND, MAKEWPARAM(ID_MAIN_RESET_WINDOW, 0), 0);
+    EXPECT_NE(state, m_game->m_nSizeState);
+    SendMessageW(m_hWnd, WM_COMMAND, MAKEWPARAM(ID_MAIN_REFRESH, 0), 0);
+    SendMessageW(m_hWnd, WM_COMMAND, MAKEWPARAM(ID_TRAY_REFRESH, 0), 0);
+    EXPECT_TRUE(IsWindow(m_hWnd));
+    // Clear cache from either menu reports once each time.
+    TempFolder folder;
+    CurrentDirectory inside(folder.Root());
+    MessageBoxAnswerer answerer(L"提示", IDOK);
+    PostMessageW(m_hWnd, WM_COMMAND, MAKEWPARAM(ID_MAIN_CLEAR_CACHE, 0), 0);
+    Pump();
+    PostMessageW(m_hWnd, WM_COMMAND, MAKEWPARAM(ID_TRAY_CLEAR_CACHE, 0), 0);
+    Pump();
+    EXPECT_EQ(2, answerer.Count(L"清空完成！"));
+    // The hide button hides; the F5 hotkey refreshes only in the foreground.
+    SendMessageW(m_hWnd, WM_COMMAND, MAKEWPARAM(IDC_GAME_HIDE, BN_CLICKED), 0);
+    EXPECT_FALSE(IsWindowVisible(m_hWnd));
+    SendMessageW(m_hWnd, WM_HOTKEY, HOTKEY_REFRESH, 0);
+    EXPECT_TRUE(IsWindow(m_hWnd));
+}
+
 TEST_F(GameWindow, TitleIsCutAtACharacterBoundary)
 {
     std::wstring longTitle(300, L'x');
