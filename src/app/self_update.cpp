@@ -14,16 +14,6 @@ namespace {
 const size_t VERSION_BLOCK_BYTES = 256;
 const size_t URL_CHARS = 256;
 
-// 8-bit text of the system's ANSI code page as wide text.
-std::wstring AnsiToWide(const std::string& text)
-{
-    if (text.empty()) return std::wstring();
-    int n = MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-    std::wstring wide(static_cast<size_t>(n), L'\0');
-    MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), &wide[0], n);
-    return wide;
-}
-
 std::wstring UpdateBaseUrl()
 {
     return L"http://" + Utf8ToWide(QUILLET_UPDATE_HOST) + UPDATE_PATH;

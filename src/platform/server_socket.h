@@ -51,6 +51,9 @@ public:
     virtual std::unique_ptr<IServerConnection> Accept(std::string* ip, uint16_t* port) = 0;
 };
 
+// The four bytes of an IPv4 address, in network order, as "a.b.c.d".
+std::string FormatDottedQuad(const void* address);
+
 // Starts listening on 127.0.0.1:port with the stop signal; null on failure
 // (networking unavailable, the port taken).
 std::unique_ptr<IServerListener> ListenOnLoopback(uint16_t port, CStopSignal& stop);

@@ -11,7 +11,6 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdio>
 
 namespace {
 
@@ -116,10 +115,7 @@ public:
         socklen_t length = sizeof(peer);
         int fd = accept4(m_fd, reinterpret_cast<sockaddr*>(&peer), &length, SOCK_CLOEXEC | SOCK_NONBLOCK);
         if (fd < 0) return nullptr;
-        const unsigned char* bytes = reinterpret_cast<const unsigned char*>(&peer.sin_addr);
-        char text[16];
-        std::snprintf(text, sizeof(text), "%d.%d.%d.%d", bytes[0], bytes[1], bytes[2], bytes[3]);
-        *ip = text;
+        *ip = FormatDottedQuad(&peer.sin_addr);
         *port = peer.sin_port;
         return std::make_unique<CPosixConnection>(fd, m_stopFd);
     }

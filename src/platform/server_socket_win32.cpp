@@ -4,7 +4,6 @@
 #include <winsock2.h>
 #include <ws2tcpip.h>
 
-#include <cstdio>
 
 namespace {
 
@@ -128,10 +127,7 @@ public:
         int length = sizeof(peer);
         SOCKET socket = WSAAccept(m_socket, reinterpret_cast<sockaddr*>(&peer), &length, nullptr, 0);
         if (socket == INVALID_SOCKET) return nullptr;
-        const unsigned char* bytes = reinterpret_cast<const unsigned char*>(&peer.sin_addr);
-        char text[16];
-        std::snprintf(text, sizeof(text), "%d.%d.%d.%d", bytes[0], bytes[1], bytes[2], bytes[3]);
-        *ip = text;
+        *ip = FormatDottedQuad(&peer.sin_addr);
         *port = peer.sin_port;
         return std::make_unique<CWin32Connection>(socket, m_stop);
     }

@@ -21,3 +21,12 @@ std::string WideToUtf8(const std::wstring& text)
                         nullptr, nullptr);
     return narrow;
 }
+
+std::wstring AnsiToWide(const std::string& text)
+{
+    if (text.empty()) return std::wstring();
+    int n = MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+    std::wstring wide(static_cast<size_t>(n), L'\0');
+    MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), &wide[0], n);
+    return wide;
+}

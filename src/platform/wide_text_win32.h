@@ -5,3 +5,5 @@
 
 std::wstring Utf8ToWide(const std::string& text);
 std::string WideToUtf8(const std::wstring& text);
+// 8-bit text of the system's ANSI code page as wide text.
+std::wstring AnsiToWide(const std::string& text);

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "platform/file_system.h"
+#include "platform/wide_text_win32.h"
 #include "server/http_server.h"
 
 namespace {
@@ -23,15 +24,6 @@ void DeleteIfCookie(INTERNET_CACHE_ENTRY_INFOW* entry)
     if ((entry->CacheEntryType & COOKIE_CACHE_ENTRY) && entry->lpszSourceUrlName) {
         DeleteUrlCacheEntryW(entry->lpszSourceUrlName);
     }
-}
-
-std::wstring AnsiToWide(const std::string& text)
-{
-    if (text.empty()) return std::wstring();
-    int n = MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-    std::wstring wide(static_cast<size_t>(n), L'\0');
-    MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), &wide[0], n);
-    return wide;
 }
 
 }  // namespace
