@@ -1,0 +1,85 @@
+// CMainDlg: the standard dialog laid over the launcher window. Its green
+// background is keyed out, so only its controls show on the picture: the
+// browser on the game-code page and the close button.
+#pragma once
+
+#include <windows.h>
+#include <exdisp.h>
+#include <ocidl.h>
+
+#include <string>
+
+#include "resource.h"
+#include "ui/framework/window_base.h"
+#include "ui/launcher/browser_listener.h"
+#include "ui/launcher/game_hand_over.h"
+#include "ui/launcher/standard_dialog.h"
+#include "ui/skin/my_button.h"
+
+// Makes one colour of a window fully transparent.
+class CColorKeyLayer {
+public:
+    ~CColorKeyLayer();
+    // Creates the brush of the key colour and keys that colour out of hWnd
+    // (SetLayeredWindowAttributes, looked up at run time).
+    void Apply(HWND hWnd);
+
+    COLORREF m_crKey = RGB(0, 255, 0);
+    HBRUSH m_hBrush = nullptr;
+};
+
+class CMainDlg : public CDialogImpl<CMainDlg>, public IStandardDialog {
+public:
+    enum { IDD = IDD_MAIN_DIALOG };
+
+    CMainDlg(HWND hWndOwner, IGameHandOver* pHandOver, std::wstring gameCodeUrl);
+
+    HWND Create() override;
+    HWND GetHwnd() override { return m_hWnd; }
+    void DestroyDialog() override;
+    void Delete() override { delete this; }
+
+    BEGIN_MSG_MAP(CMainDlg)
+        MESSAGE_HANDLER(WM_INITDIALOG, OnInitDialog)
+        COMMAND_RANGE_CODE_HANDLER(IDC_LAUNCHER_MINIMIZE, IDC_LAUNCHER_MINIMIZE, BN_CLICKED, OnMinimize)
+        COMMAND_RANGE_CODE_HANDLER(IDC_LAUNCHER_CLOSE, IDC_LAUNCHER_CLOSE, BN_CLICKED, OnClose)
+        COMMAND_RANGE_CODE_HANDLER(IDC_LAUNCHER_START, IDC_LAUNCHER_START, BN_CLICKED, OnStart)
+        COMMAND_RANGE_CODE_HANDLER(IDC_LAUNCHER_LINK_1009, IDC_LAUNCHER_LINK_1010, BN_CLICKED, OnLink)
+        COMMAND_RANGE_CODE_HANDLER(IDC_LAUNCHER_LINK_1012, IDC_LAUNCHER_LINK_1013, BN_CLICKED, OnLink)
+        MESSAGE_HANDLER(WM_CTLCOLORDLG, OnCtlColorDialog)
+        REFLECT_NOTIFICATIONS()
+    END_MSG_MAP()
+
+    CColorKeyLayer m_colorKey;
+    HWND m_hWndOwner;
+    HWND m_wndBrowserHost = nullptr;
+    IWebBrowser2* m_pBrowser = nullptr;
+    MyButton m_btnClose;
+    MyButton m_btnMinimize;
+    MyButton m_btnStart;
+    MyButton m_btnLink1010;
+    MyButton m_btnLink1009;
+    MyButton m_btnLink1013;
+    MyButton m_btnLink1012;
+    IConnectionPointContainer* m_pConnPointContainer = nullptr;
+    IConnectionPoint* m_pConnPoint = nullptr;
+    DWORD m_dwCookie = 0;
+    CWebBrwoser2EventListener* m_pListener = nullptr;
+
+private:
+    ~CMainDlg() override = default;
+    void SetUpBrowser();
+
+    LRESULT OnInitDialog(UINT, WPARAM, LPARAM, BOOL&);
+    LRESULT OnMinimize(WORD, WORD, HWND, BOOL&);
+    LRESULT OnClose(WORD, WORD, HWND, BOOL&);
+    LRESULT OnStart(WORD, WORD, HWND, BOOL&);
+    LRESULT OnLink(WORD, WORD, HWND, BOOL&);
+    LRESULT OnCtlColorDialog(UINT, WPARAM, LPARAM, BOOL&);
+
+    IGameHandOver* m_pHandOver;
+    std::wstring m_gameCodeUrl;
+};
+
+// Sets the program's icon (resource 128) on a window, big and small.
+void SetProgramIcons(HWND hWnd);

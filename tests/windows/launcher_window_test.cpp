@@ -1,0 +1,129 @@
+// The launcher window with the real dialog manager and WebBrowser control
+// under Wine: its place and layers, the dialog over it, and the hand-over.
+#include "ui/launcher/translucent_dlg.h"
+
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <functional>
+#include <string>
+#include <thread>
+
+#include "ui/launcher/game_url_capture.h"
+#include "win32_test_support.h"
+
+namespace {
+
+class FakeHandOver : public IGameHandOver {
+public:
+    void SetGameUrl(const wchar_t* url) override { m_url = url; }
+    void ChooseGameWindow() override { ++m_nChosen; }
+    std::wstring m_url;
+    int m_nChosen = 0;
+};
+
+// Runs the launcher modally on this thread while check runs on another one
+// against its windows; the check ends with the launcher closed one way or
+// another, so the test never hangs.
+INT_PTR RunLauncher(CTranslucentDlg& launcher, const std::function<void()>& check)
+{
+    std::atomic<bool> done{false};
+    std::thread checker([&] {
+        if (WaitUntil([&] { return launcher.m_hWnd && IsWindowVisible(launcher.m_hWnd); }, 20000)) check();
+        done = true;
+    });
+    INT_PTR result = launcher.DoModal(nullptr);
+    checker.join();
+    return result;
+}
+
+RECT Rect(HWND hWnd)
+{
+    RECT rect = {};
+    GetWindowRect(hWnd, &rect);
+    return rect;
+}
+
+bool SameRect(const RECT& a, const RECT& b)
+{
+    return a.left == b.left && a.top == b.top && a.right == b.right && a.bottom == b.bottom;
+}
+
+class LauncherWindow : public ::testing::Test {
+protected:
+    void SetUp() override { CoInitialize(nullptr); }
+    void TearDown() override { CoUninitialize(); }
+};
+
+TEST_F(LauncherWindow, CentredLayeredPictureWithTheDialogOverIt)
+{
+    FakeHandOver handOver;
+    CTranslucentDlg launcher(&handOver, L"http://127.0.0.1:1/client/gamecode/kolt/");
+    RECT window = {}, dialog = {}, moved = {}, followed = {};
+    LONG style = 0, exStyle = 0;
+    COLORREF key = 0;
+    DWORD flags = 0;
+    bool stillOpen = false;
+    INT_PTR result = RunLauncher(launcher, [&] {
+        HWND hWnd = launcher.m_hWnd;
+        HWND standard = launcher.m_frame.Dialog()->GetHwnd();
+        window = Rect(hWnd);
+        dialog = Rect(standard);
+        style = GetWindowLongW(hWnd, GWL_STYLE);
+        exStyle = GetWindowLongW(hWnd, GWL_EXSTYLE);
+        BYTE alpha = 0;
+        GetLayeredWindowAttributes(standard, &key, &alpha, &flags);
+        // Esc and Alt+F4 leave the launcher open.
+        SendMessageW(hWnd, WM_COMMAND, IDCANCEL, 0);
+        SendMessageW(hWnd, WM_SYSCOMMAND, SC_CLOSE, 0);
+        SendMessageW(standard, WM_COMMAND, IDCANCEL, 0);
+        stillOpen = IsWindow(hWnd) && IsWindowVisible(hWnd);
+        // A move of the picture takes the dialog along.
+        SetWindowPos(hWnd, nullptr, window.left + 50, window.top + 30, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
+        moved = Rect(hWnd);
+        WaitUntil([&] { return SameRect(Rect(standard), moved); }, 5000);
+        followed = Rect(standard);
+        PostMessageW(standard, WM_COMMAND, MAKEWPARAM(IDC_LAUNCHER_START, BN_CLICKED), 0);
+    });
+
+    RECT work;
+    SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0);
+    EXPECT_EQ(1200, window.right - window.left);
+    EXPECT_EQ(800, window.bottom - window.top);
+    EXPECT_EQ((work.right - work.left - 1200) / 2 + work.left, window.left);
+    EXPECT_EQ((work.bottom - work.top - 800) / 2 + work.top, window.top);
+    EXPECT_EQ(0, style & WS_CAPTION) << std::hex << style;
+    EXPECT_NE(0, style & static_cast<LONG>(WS_POPUP));
+    EXPECT_NE(0, exStyle & WS_EX_LAYERED);
+    EXPECT_TRUE(SameRect(window, dialog)) << "the dialog covers the picture at start";
+    EXPECT_TRUE(SameRect(moved, followed)) << "and after a move";
+    EXPECT_EQ(RGB(0, 255, 0), key);
+    EXPECT_NE(0u, flags & LWA_COLORKEY);
+    EXPECT_TRUE(stillOpen);
+    EXPECT_EQ(1, result);
+    EXPECT_GE(handOver.m_nChosen, 1) << "the start command chooses the game window";
+    EXPECT_EQ(L"", handOver.m_url);
+}
+
+TEST_F(LauncherWindow, PlayPageNavigationHandsOverItself)
+{
+    FakeHandOver handOver;
+    const std::wstring play = L"http://127.0.0.1:1/full/play_gamecode/?client=1&sid=5";
+    CTranslucentDlg launcher(&handOver, play);
+    std::atomic<bool> timedOut{false};
+    INT_PTR result = RunLauncher(launcher, [&] {
+        HWND hWnd = launcher.m_hWnd;
+        if (!WaitUntil([&] { return !IsWindow(hWnd); }, 20000)) {
+            timedOut = true;
+            PostMessageW(hWnd, WM_DESTROY, 0, 0);
+        }
+    });
+    EXPECT_FALSE(timedOut) << "the launcher did not close by itself";
+    EXPECT_EQ(1, result);
+    EXPECT_EQ(play + GAME_URL_ADDITION, handOver.m_url);
+    EXPECT_GE(handOver.m_nChosen, 1);
+}
+
+}  // namespace
