@@ -6,6 +6,8 @@
 #include "app/start_up_rules.h"
 #include "app/update_rules.h"
 #include "app/win32_system.h"
+#include "build_config.h"
+#include "platform/wide_text_win32.h"
 #include "server/http_server.h"
 #include "ui/game/browser_key_hook.h"
 #include "ui/framework/message_loop.h"
@@ -25,7 +27,8 @@ void CopyToBuffer(wchar_t* buffer, size_t nChars, const std::wstring& text)
 
 }  // namespace
 
-CClientApp::CClientApp(CHTTPServer& server) : m_gameDlg(&m_varGameUrl), m_server(server)
+CClientApp::CClientApp(CHTTPServer& server)
+    : CTranslucentDlg(this, Utf8ToWide(QUILLET_GAMECODE_URL)), m_gameDlg(&m_varGameUrl), m_server(server)
 {
     VariantInit(&m_varGameUrl);
 }
@@ -106,7 +109,8 @@ void CClientApp::RunLauncherPhase()
 {
     CMessageLoop loop;
     g_appModule.AddMessageLoop(&loop);
-    // The launcher window is shown here, modally, once it exists.
+    // Its result is not used: what counts is the run mode it leaves.
+    DoModal(GetActiveWindow(), 0);
     g_appModule.RemoveMessageLoop();
 }
 
@@ -119,6 +123,18 @@ void CClientApp::RunGamePhase()
     // be created would post none, so then there is no loop to wait in.
     if (m_gameDlg.Create(nullptr)) RunGameMessageLoop(m_gameDlg.m_hWnd, m_gameDlg.m_wndBrowserHost);
     g_appModule.RemoveMessageLoop();
+}
+
+void CClientApp::SetGameUrl(const wchar_t* url)
+{
+    VariantClear(&m_varGameUrl);
+    m_varGameUrl.vt = VT_BSTR;
+    m_varGameUrl.bstrVal = SysAllocString(url);
+}
+
+void CClientApp::ChooseGameWindow()
+{
+    m_nRunMode = RUN_MODE_GAME;
 }
 
 void CClientApp::Shutdown()

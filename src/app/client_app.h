@@ -9,10 +9,14 @@
 #include "app/run_mode.h"
 #include "app/start_arguments.h"
 #include "ui/game/game_dlg.h"
+#include "ui/launcher/game_hand_over.h"
+#include "ui/launcher/translucent_dlg.h"
 
 class CHTTPServer;
 
-class CClientApp {
+// The application object is the launcher window itself and owns the game
+// window; the launcher's events tell it which game comes next.
+class CClientApp : public CTranslucentDlg, public IGameHandOver {
 public:
     // server: the process's local resource server, started by Run.
     explicit CClientApp(CHTTPServer& server);
@@ -38,6 +42,9 @@ public:
     // Unhooks the launcher's keyboard hook and, after an update, starts the
     // new program with "re_open".
     void Shutdown();
+
+    void SetGameUrl(const wchar_t* url) override;
+    void ChooseGameWindow() override;
 
     CGameDlg m_gameDlg;
     VARIANT m_varGameUrl;

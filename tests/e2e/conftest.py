@@ -70,6 +70,22 @@ class WinePrefix:
                                 stderr=subprocess.DEVNULL, timeout=timeout, close_fds=True)
         return result.returncode
 
+    def run_and_quit(self, windows_path, cwd=None, timeout=90):
+        """Starts the program, ends the game it shows through its Exit command
+        and confirmation (quit_quillet.exe), and waits for every program of
+        the prefix. Returns the program's exit code and the helper's."""
+        shutil.copy2(HELPERS / "quit_quillet.exe", self.drive_c / "quit_quillet.exe")
+        program = subprocess.Popen(["wine", windows_path], cwd=cwd, env=self.env, stdin=subprocess.DEVNULL,
+                                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, close_fds=True)
+        try:
+            quit_code = self.run("C:\\quit_quillet.exe", ["60"], timeout=timeout)
+            code = program.wait(timeout=timeout)
+        finally:
+            if program.poll() is None:
+                program.kill()
+        self.wait_all()
+        return code, quit_code
+
     def wait_all(self, timeout=60):
         """Waits until every program of the prefix has ended."""
         subprocess.run(["wineserver", "-w"], env=self.env, timeout=timeout, check=False)

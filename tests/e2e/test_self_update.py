@@ -33,9 +33,10 @@ def advertise(origin, version, md5, exe="Quillet_new.exe", line_end="\n"):
 
 
 def start(prefix):
+    """Runs the program until the game it ends up showing is ended: its own
+    after no update, the relaunched program's after an update."""
     folder = prefix.install()
-    assert prefix.run("C:\\Quillet\\Quillet.exe", cwd=folder) == 0
-    prefix.wait_all()
+    assert prefix.run_and_quit("C:\\Quillet\\Quillet.exe", cwd=folder) == (0, 0)
     return folder
 
 
@@ -91,11 +92,11 @@ def test_second_process_of_the_folder_never_asks(prefix, origin, new_program):
     advertise(origin, "1.0.4", hashlib.md5(new_program).hexdigest())
     folder = prefix.install()
     shutil.copy2(HELPERS / "hold_mutex.exe", prefix.drive_c / "hold_mutex.exe")
-    holder = subprocess.Popen(["wine", "C:\\hold_mutex.exe", "C__Quillet", "20000", "C:\\held"], env=prefix.env,
+    holder = subprocess.Popen(["wine", "C:\\hold_mutex.exe", "C__Quillet", "8000", "C:\\held"], env=prefix.env,
                               stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     try:
         assert wait_until(lambda: (prefix.drive_c / "held").exists(), 30)
-        assert prefix.run("C:\\Quillet\\Quillet.exe", cwd=folder) == 0
+        assert prefix.run_and_quit("C:\\Quillet\\Quillet.exe", cwd=folder) == (0, 0)
         assert origin.count(VERSION_PATH) == 0
         assert (folder / "Quillet.exe").read_bytes() == PROGRAM.read_bytes()
     finally:
@@ -110,7 +111,6 @@ def test_old_file_that_stays_stops_the_swap(prefix, origin, new_program):
     # A folder of that name cannot be deleted as a file, nor moved over.
     (folder / "Quillet.exe.old").mkdir()
     (folder / "Quillet.exe.old" / "keep").write_text("x")
-    assert prefix.run("C:\\Quillet\\Quillet.exe", cwd=folder) == 0
-    prefix.wait_all()
+    assert prefix.run_and_quit("C:\\Quillet\\Quillet.exe", cwd=folder) == (0, 0)
     assert (folder / "Quillet.exe").read_bytes() == PROGRAM.read_bytes()
     assert (folder / "Quillet.exe.tmp").read_bytes() == new_program, "kept for a later start"

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cstdlib>
 #include <functional>
 #include <string>
 #include <thread>
@@ -124,6 +125,27 @@ TEST_F(LauncherWindow, PlayPageNavigationHandsOverItself)
     EXPECT_EQ(1, result);
     EXPECT_EQ(play + GAME_URL_ADDITION, handOver.m_url);
     EXPECT_GE(handOver.m_nChosen, 1);
+}
+
+// The close button ends the whole process at once with exit code 0, before
+// anything else runs; a death test watches it from outside.
+void CloseFromTheLauncher()
+{
+    CoInitialize(nullptr);
+    FakeHandOver handOver;
+    CTranslucentDlg launcher(&handOver, L"http://127.0.0.1:1/client/gamecode/kolt/");
+    RunLauncher(launcher, [&] {
+        HWND standard = launcher.m_frame.Dialog()->GetHwnd();
+        PostMessageW(standard, WM_COMMAND, MAKEWPARAM(IDC_LAUNCHER_CLOSE, BN_CLICKED), 0);
+        WaitUntil([] { return false; }, 10000);
+    });
+    std::exit(7);   // reached only when the close button did not end the process
+}
+
+TEST(LauncherWindowDeathTest, CloseButtonEndsTheProcessWithZero)
+{
+    testing::FLAGS_gtest_death_test_style = "threadsafe";
+    EXPECT_EXIT(CloseFromTheLauncher(), testing::ExitedWithCode(0), "");
 }
 
 }  // namespace

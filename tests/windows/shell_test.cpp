@@ -133,6 +133,22 @@ TEST(OldProgramFile, OneTryWithoutReopenLeavesAHeldFile)
     EXPECT_FALSE(FileExists(folder.Path(L"Quillet.exe.old")));
 }
 
+// Starts Quillet.exe with arguments in folder, ends the game it shows through
+// Exit and OK (quit_quillet.exe), and gives the program's exit code.
+int RunProgramToTheEnd(const std::wstring& arguments, const std::wstring& folder)
+{
+    ChildProcess program(L"\"" + BesideTestProgram(L"Quillet.exe") + L"\" " + arguments, folder);
+    ChildProcess quit(L"\"" + BesideTestProgram(L"quit_quillet.exe") + L"\" 60", folder);
+    EXPECT_EQ(0, quit.Wait(90000)) << "the game window was not ended";
+    return program.Wait(60000);
+}
+
+TEST(Program, ShowsTheGameAndEndsWithZeroAfterExit)
+{
+    TempFolder folder;
+    EXPECT_EQ(0, RunProgramToTheEnd(L"", folder.Root()));
+}
+
 TEST(DelfileArgument, TheStartedProgramDeletesThePathAfterTheLastEquals)
 {
     TempFolder folder;
@@ -150,9 +166,7 @@ TEST(DelfileArgument, TheStartedProgramDeletesThePathAfterTheLastEquals)
     };
     for (const Case& c : cases) {
         WriteTextFile(c.file, "old");
-        ChildProcess program(L"\"" + BesideTestProgram(L"Quillet.exe") + L"\" " + c.argumentBeforePath + c.path,
-                             folder.Root());
-        EXPECT_EQ(0, program.Wait(60000));
+        EXPECT_EQ(0, RunProgramToTheEnd(c.argumentBeforePath + c.path, folder.Root()));
         EXPECT_FALSE(FileExists(c.file)) << testing::PrintToString(c.path);
     }
 }
