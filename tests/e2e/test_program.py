@@ -40,3 +40,31 @@ def test_launcher_hands_the_play_address_to_the_game_window(prefix, origin):
     assert PLAY_PATH in log, "the launcher's browser asked for the play page"
     assert origin.count("/full/play_gamecode/") >= 1
     assert PLAY_PATH + GAME_URL_ADDITION in log, "the game window navigated to the composed game address"
+
+
+def test_second_process_of_the_folder_runs_without_update_check_or_server(prefix, origin):
+    folder = prefix.install()
+    shutil.copy2(HELPERS / "quit_quillet.exe", prefix.drive_c / "quit_quillet.exe")
+
+    def start():
+        return subprocess.Popen(["wine", "C:\\Quillet\\Quillet.exe"], cwd=folder, env=prefix.env,
+                                stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+
+    first = start()
+    second = None
+    try:
+        assert wait_until(lambda: curl("http://127.0.0.1:12315/len/1").returncode == 0, 60)
+        assert origin.count("/weiduan/Zelmic/ver.txt") == 1
+        second = start()
+        # Both games run at once before either is ended.
+        assert prefix.run("C:\\quit_quillet.exe", ["--wait", "2", "60"]) == 0
+        assert prefix.run("C:\\quit_quillet.exe", ["60"]) == 0
+        assert prefix.run("C:\\quit_quillet.exe", ["60"]) == 0
+        assert first.wait(timeout=60) == 0
+        assert second.wait(timeout=60) == 0
+        assert origin.count("/weiduan/Zelmic/ver.txt") == 1, "only the first process checks for an update"
+    finally:
+        for process in (first, second):
+            if process and process.poll() is None:
+                process.kill()
+        prefix.wait_all()

@@ -1,6 +1,7 @@
 // Test helper: ends a running Quillet.exe the way a player does. It waits for
 // the game window, chooses Exit and confirms the question with OK.
-//   quit_quillet.exe [SECONDS]      exit code 0 when the game window went away
+//   quit_quillet.exe [SECONDS]           exit code 0 when the game window went away
+//   quit_quillet.exe --wait N [SECONDS]  exit code 0 once N game windows are open
 #include <windows.h>
 
 #include <cwchar>
@@ -28,6 +29,21 @@ HWND FindGameWindow()
     return found;
 }
 
+BOOL CALLBACK CountGameWindow(HWND hWnd, LPARAM count)
+{
+    HWND found = nullptr;
+    MatchGameWindow(hWnd, reinterpret_cast<LPARAM>(&found));
+    if (found) ++*reinterpret_cast<int*>(count);
+    return TRUE;
+}
+
+int CountGameWindows()
+{
+    int count = 0;
+    EnumWindows(CountGameWindow, reinterpret_cast<LPARAM>(&count));
+    return count;
+}
+
 bool WaitFor(DWORD timeoutMs, HWND (*probe)(), HWND* pFound)
 {
     DWORD start = GetTickCount();
@@ -47,6 +63,16 @@ HWND FindQuestion()
 
 int wmain(int argc, wchar_t** argv)
 {
+    if (argc > 2 && std::wcscmp(argv[1], L"--wait") == 0) {
+        int wanted = static_cast<int>(wcstoul(argv[2], nullptr, 10));
+        DWORD limit = (argc > 3 ? wcstoul(argv[3], nullptr, 10) : 60) * 1000;
+        DWORD start = GetTickCount();
+        while (CountGameWindows() < wanted) {
+            if (GetTickCount() - start > limit) return 1;
+            Sleep(50);
+        }
+        return 0;
+    }
     DWORD timeoutMs = (argc > 1 ? wcstoul(argv[1], nullptr, 10) : 60) * 1000;
     HWND game = nullptr;
     if (!WaitFor(timeoutMs, FindGameWindow, &game)) return 1;
