@@ -310,3 +310,28 @@ IWebBrowser2* QueryHostBrowser(HWND hWndHost)
     if (control) control->QueryInterface(IID_IWebBrowser2, reinterpret_cast<void**>(&browser));
     return browser;
 }
+
+bool ConnectBrowserEvents(IWebBrowser2* browser, IDispatch* sink, IConnectionPointContainer** ppContainer,
+                          IConnectionPoint** ppPoint, DWORD* pCookie)
+{
+    IConnectionPointContainer* container = nullptr;
+    IConnectionPoint* point = nullptr;
+    DWORD cookie = 0;
+    bool connected = browser &&
+                     SUCCEEDED(browser->QueryInterface(IID_IConnectionPointContainer,
+                                                       reinterpret_cast<void**>(&container))) &&
+                     SUCCEEDED(container->FindConnectionPoint(DIID_DWebBrowserEvents2, &point)) &&
+                     SUCCEEDED(point->Advise(sink, &cookie));
+    if (pCookie) *pCookie = cookie;
+    if (ppPoint) {
+        *ppPoint = point;
+    } else if (point) {
+        point->Release();
+    }
+    if (ppContainer) {
+        *ppContainer = container;
+    } else if (container) {
+        container->Release();
+    }
+    return connected;
+}

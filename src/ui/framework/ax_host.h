@@ -11,6 +11,7 @@
 
 #include <windows.h>
 #include <exdisp.h>
+#include <ocidl.h>
 
 // Registers the window class "AtlAxWin90" and the messages once per process;
 // later calls change nothing. False when the class cannot be registered.
@@ -28,3 +29,9 @@ HRESULT CreateBrowserControl(HWND hWndHost);
 // The control of a host as IWebBrowser2 with a reference added; null when
 // the host has none.
 IWebBrowser2* QueryHostBrowser(HWND hWndHost);
+
+// Advises sink on the browser's DWebBrowserEvents2 connection point. The
+// container and point are handed out with their references when asked for,
+// released otherwise. False when the browser offers no such connection.
+bool ConnectBrowserEvents(IWebBrowser2* browser, IDispatch* sink, IConnectionPointContainer** ppContainer,
+                          IConnectionPoint** ppPoint, DWORD* pCookie);

@@ -3,6 +3,7 @@
 #include <cwchar>
 
 #include "ui/framework/ax_host.h"
+#include "ui/framework/window_icons.h"
 #include "ui/framework/center_window.h"
 #include "ui/game/cache_clearing.h"
 
@@ -24,12 +25,6 @@ LPCWSTR CursorName(GameCursor cursor)
     case GameCursor::SIZE_NESW: return IDC_SIZENESW;
     default: return IDC_ARROW;
     }
-}
-
-HICON LoadProgramIcon(int cxMetric, int cyMetric)
-{
-    return static_cast<HICON>(LoadImageW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDI_QUILLET), IMAGE_ICON,
-                                         GetSystemMetrics(cxMetric), GetSystemMetrics(cyMetric), 0));
 }
 
 }  // namespace
@@ -164,16 +159,7 @@ bool CGameDlg::CreateBrowserHost()
     m_pBrowser = browser;
 
     m_eventSink.SetWindow(this);
-    IConnectionPointContainer* container = nullptr;
-    if (SUCCEEDED(m_pBrowser->QueryInterface(IID_IConnectionPointContainer, reinterpret_cast<void**>(&container)))) {
-        IConnectionPoint* point = nullptr;
-        if (SUCCEEDED(container->FindConnectionPoint(DIID_DWebBrowserEvents2, &point))) {
-            DWORD cookie = 0;
-            point->Advise(&m_eventSink, &cookie);
-            point->Release();
-        }
-        container->Release();
-    }
+    ConnectBrowserEvents(m_pBrowser, &m_eventSink, nullptr, nullptr, nullptr);
     VARIANT url;
     VariantInit(&url);
     if (m_pGameUrl) VariantCopy(&url, const_cast<VARIANT*>(m_pGameUrl));
@@ -198,10 +184,7 @@ LRESULT CGameDlg::OnInitDialog(UINT, WPARAM, LPARAM, BOOL&)
     SendMessageW(m_hWnd, WM_SETFONT, reinterpret_cast<WPARAM>(GetStockObject(DEFAULT_GUI_FONT)), TRUE);
     CenterWindow(m_hWnd);
 
-    SendMessageW(m_hWnd, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(LoadProgramIcon(SM_CXICON, SM_CYICON)));
-    HICON small = LoadProgramIcon(SM_CXSMICON, SM_CYSMICON);
-    SendMessageW(m_hWnd, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(small));
-    AddTrayIcon(small);
+    AddTrayIcon(SetWindowIcons(m_hWnd, IDI_QUILLET));
 
     if (CMessageLoop* loop = g_appModule.GetMessageLoop()) {
         loop->AddMessageFilter(this);

@@ -2,9 +2,8 @@
 
 #include <shellapi.h>
 
-#include <tuple>
-
 #include "ui/framework/ax_host.h"
+#include "ui/framework/window_icons.h"
 #include "ui/framework/center_window.h"
 #include "ui/game/browser_key_hook.h"
 
@@ -13,16 +12,6 @@ namespace {
 const wchar_t WINDOW_TITLE[] = L"ZelmicVantorra";
 
 }  // namespace
-
-void SetProgramIcons(HWND hWnd)
-{
-    for (auto [which, cx, cy] : {std::make_tuple(ICON_BIG, SM_CXICON, SM_CYICON),
-                                 std::make_tuple(ICON_SMALL, SM_CXSMICON, SM_CYSMICON)}) {
-        HANDLE icon = LoadImageW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDI_QUILLET), IMAGE_ICON,
-                                 GetSystemMetrics(cx), GetSystemMetrics(cy), LR_DEFAULTCOLOR);
-        SendMessageW(hWnd, WM_SETICON, which, reinterpret_cast<LPARAM>(icon));
-    }
-}
 
 CColorKeyLayer::~CColorKeyLayer()
 {
@@ -64,7 +53,7 @@ void CMainDlg::DestroyDialog()
 LRESULT CMainDlg::OnInitDialog(UINT, WPARAM, LPARAM, BOOL&)
 {
     CenterWindow(m_hWnd);
-    SetProgramIcons(m_hWnd);
+    SetWindowIcons(m_hWnd, IDI_QUILLET);
     SetUpBrowser();
     m_btnClose.Attach(GetDlgItem(IDC_LAUNCHER_CLOSE), 292, 291, 290, 290);
     m_btnMinimize.Attach(GetDlgItem(IDC_LAUNCHER_MINIMIZE), 277, 276, 275, 275);
@@ -95,12 +84,8 @@ void CMainDlg::SetUpBrowser()
     if (!m_pBrowser) return;
 
     // The events are connected first, so that the first navigation is seen.
-    if (SUCCEEDED(m_pBrowser->QueryInterface(IID_IConnectionPointContainer,
-                                             reinterpret_cast<void**>(&m_pConnPointContainer))) &&
-        SUCCEEDED(m_pConnPointContainer->FindConnectionPoint(DIID_DWebBrowserEvents2, &m_pConnPoint))) {
-        m_pListener = new CWebBrwoser2EventListener(m_hWndOwner, m_pHandOver);
-        m_pConnPoint->Advise(m_pListener, &m_dwCookie);
-    }
+    m_pListener = new CWebBrwoser2EventListener(m_hWndOwner, m_pHandOver);
+    ConnectBrowserEvents(m_pBrowser, m_pListener, &m_pConnPointContainer, &m_pConnPoint, &m_dwCookie);
     VARIANT url;
     VariantInit(&url);
     url.vt = VT_BSTR;

@@ -80,6 +80,3 @@ private:
     IGameHandOver* m_pHandOver;
     std::wstring m_gameCodeUrl;
 };
-
-// Sets the program's icon (resource 128) on a window, big and small.
-void SetProgramIcons(HWND hWnd);
