@@ -68,3 +68,34 @@ def test_second_process_of_the_folder_runs_without_update_check_or_server(prefix
             if process and process.poll() is None:
                 process.kill()
         prefix.wait_all()
+
+
+def test_resource_cache_lasts_across_runs_until_cleared(prefix, origin):
+    folder = prefix.install()
+    shutil.copy2(HELPERS / "quit_quillet.exe", prefix.drive_c / "quit_quillet.exe")
+    expected = bytes((i * 31 + 7) & 0xFF for i in range(2000))
+
+    def run_game(action):
+        program = subprocess.Popen(["wine", "C:\\Quillet\\Quillet.exe"], cwd=folder, env=prefix.env,
+                                   stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        try:
+            assert wait_until(lambda: curl("http://127.0.0.1:12315/len/1").returncode == 0, 60)
+            action()
+        finally:
+            assert prefix.run("C:\\quit_quillet.exe", ["60"]) == 0
+            assert program.wait(timeout=60) == 0
+            prefix.wait_all()
+
+    run_game(lambda: curl("http://127.0.0.1:12315/len/2000"))
+    assert origin.count("/len/2000") == 1
+
+    def second_run():
+        assert curl("http://127.0.0.1:12315/len/2000").stdout == expected
+        assert origin.count("/len/2000") == 1, "served from the cache of the first run"
+        # "清理缓存" from the main menu empties the cache; the next request goes upstream.
+        assert prefix.run("C:\\quit_quillet.exe", ["--clear-cache"]) == 0
+        assert list((folder / "wz_cdn" / "cdn").iterdir()) == []
+        assert curl("http://127.0.0.1:12315/len/2000").stdout == expected
+        assert origin.count("/len/2000") == 2
+
+    run_game(second_run)

@@ -2,6 +2,8 @@
 // the game window, chooses Exit and confirms the question with OK.
 //   quit_quillet.exe [SECONDS]           exit code 0 when the game window went away
 //   quit_quillet.exe --wait N [SECONDS]  exit code 0 once N game windows are open
+//   quit_quillet.exe --clear-cache       chooses "清理缓存" in the game window and
+//                                        confirms its report; exit code 0 when done
 #include <windows.h>
 
 #include <cwchar>
@@ -69,6 +71,20 @@ int wmain(int argc, wchar_t** argv)
         DWORD start = GetTickCount();
         while (CountGameWindows() < wanted) {
             if (GetTickCount() - start > limit) return 1;
+            Sleep(50);
+        }
+        return 0;
+    }
+    if (argc > 1 && std::wcscmp(argv[1], L"--clear-cache") == 0) {
+        HWND game = nullptr;
+        if (!WaitFor(60000, FindGameWindow, &game)) return 1;
+        PostMessageW(game, WM_COMMAND, MAKEWPARAM(32783, 0), 0);
+        HWND report = nullptr;
+        if (!WaitFor(20000, FindQuestion, &report)) return 2;
+        PostMessageW(report, WM_COMMAND, IDOK, 0);
+        DWORD start = GetTickCount();
+        while (IsWindow(report)) {
+            if (GetTickCount() - start > 20000) return 3;
             Sleep(50);
         }
         return 0;
