@@ -2,7 +2,12 @@
 # compiles the decoder from Debian's patched source package, which
 # scripts/bootstrap fetches once into a cache outside the source tree.
 if(WIN32)
-    set(QUILLET_LIBWEBP_SOURCE "$ENV{HOME}/.cache/quillet/libwebp-src" CACHE PATH
+    if(DEFINED ENV{QUILLET_CACHE})
+        set(quillet_cache "$ENV{QUILLET_CACHE}")
+    else()
+        set(quillet_cache "$ENV{HOME}/.cache/quillet")
+    endif()
+    set(QUILLET_LIBWEBP_SOURCE "${quillet_cache}/libwebp-src" CACHE PATH
         "Debian's libwebp source tree (patches applied)")
     if(NOT EXISTS "${QUILLET_LIBWEBP_SOURCE}/src/webp/decode.h")
         message(FATAL_ERROR "libwebp source not found in ${QUILLET_LIBWEBP_SOURCE}: "
