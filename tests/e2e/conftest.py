@@ -1,5 +1,9 @@
 """End-to-end fixtures: the real Quillet.exe under Wine, each case in a fresh
-32-bit prefix of its own (drive C only) on one Xvfb display per test run."""
+32-bit prefix of its own (drive C only) on one Xvfb display per test run.
+
+A failing case leaves what it saw under build/e2e/failures/<case>/: a
+screenshot of the display, Wine's output of every program it ran and the
+requests the origin answered."""
 import os
 import shutil
 import subprocess
@@ -15,6 +19,7 @@ BUILD = ROOT / "build" / "windows"
 PROGRAM = BUILD / "bin" / "Quillet.exe"
 SESSION = ROOT / "scripts" / "wine-session"
 STATE = ROOT / "build" / "e2e" / "session"
+FAILURES = ROOT / "build" / "e2e" / "failures"
 ORIGIN_SCRIPT = ROOT / "tests" / "tools" / "test_origin.py"
 # The windows preset's update, upstream and site hosts are all the test
 # origin on this port.
@@ -35,10 +40,13 @@ def wait_until(condition, timeout, interval=0.05):
 class WinePrefix:
     """One prefix: its drives, its files and the programs run in it."""
 
-    def __init__(self, path, display):
+    def __init__(self, path, display, log):
         self.path = Path(path)
+        # Wine's errors and the program's debug output go to the case's log.
         self.env = dict(os.environ, WINEPREFIX=str(self.path), WINEARCH="win32",
-                        WINEDEBUG="-all", WINEDLLOVERRIDES="mscoree,mshtml=", DISPLAY=display)
+                        WINEDEBUG="fixme-all,+debugstr", WINEDLLOVERRIDES="mscoree,mshtml=", DISPLAY=display)
+        self.log_path = Path(log)
+        self.log = open(self.log_path, "ab")
 
     @property
     def drive_c(self):
@@ -63,11 +71,15 @@ class WinePrefix:
         shutil.copy2(program, target / "Quillet.exe")
         return target
 
+    def start(self, windows_path, args=(), cwd=None):
+        """Starts a Windows program; returns its process."""
+        return subprocess.Popen(["wine", windows_path, *args], cwd=cwd, env=self.env, stdin=subprocess.DEVNULL,
+                                stdout=self.log, stderr=self.log, close_fds=True)
+
     def run(self, windows_path, args=(), cwd=None, timeout=60):
         """Runs a Windows program and waits for it; returns its exit code."""
-        result = subprocess.run(["wine", windows_path, *args], cwd=cwd, env=self.env,
-                                stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
-                                stderr=subprocess.DEVNULL, timeout=timeout, close_fds=True)
+        result = subprocess.run(["wine", windows_path, *args], cwd=cwd, env=self.env, stdin=subprocess.DEVNULL,
+                                stdout=self.log, stderr=self.log, timeout=timeout, close_fds=True)
         return result.returncode
 
     def run_and_quit(self, windows_path, cwd=None, timeout=90):
@@ -75,8 +87,7 @@ class WinePrefix:
         and confirmation (quit_quillet.exe), and waits for every program of
         the prefix. Returns the program's exit code and the helper's."""
         shutil.copy2(HELPERS / "quit_quillet.exe", self.drive_c / "quit_quillet.exe")
-        program = subprocess.Popen(["wine", windows_path], cwd=cwd, env=self.env, stdin=subprocess.DEVNULL,
-                                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, close_fds=True)
+        program = self.start(windows_path, cwd=cwd)
         try:
             quit_code = self.run("C:\\quit_quillet.exe", ["60"], timeout=timeout)
             code = program.wait(timeout=timeout)
@@ -94,6 +105,32 @@ class WinePrefix:
         subprocess.run(["wineserver", "-k"], env=self.env, timeout=30, check=False,
                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         subprocess.run(["wineserver", "-w"], env=self.env, timeout=30, check=False)
+        self.log.close()
+
+
+@pytest.hookimpl(hookwrapper=True)
+def pytest_runtest_makereport(item, call):
+    """Keeps each phase's outcome on the case, for the fixtures' teardown."""
+    outcome = yield
+    report = outcome.get_result()
+    setattr(item, "report_" + report.when, report)
+
+
+def failed(request):
+    report = getattr(request.node, "report_call", None)
+    return report is not None and report.failed
+
+
+def failure_folder(request):
+    folder = FAILURES / request.node.name
+    folder.mkdir(parents=True, exist_ok=True)
+    return folder
+
+
+@pytest.fixture(scope="session", autouse=True)
+def fresh_failures():
+    """Only the failures of this run are kept."""
+    shutil.rmtree(FAILURES, ignore_errors=True)
 
 
 @pytest.fixture(scope="session")
@@ -108,13 +145,20 @@ def display():
 
 
 @pytest.fixture
-def prefix(display, tmp_path):
+def prefix(display, tmp_path, request):
     """A fresh prefix for one case, copied from the template, ended afterwards."""
     path = tmp_path / "prefix"
     subprocess.run([str(SESSION), "prefix", str(STATE), str(path)], check=True)
-    wine_prefix = WinePrefix(path, display)
+    wine_prefix = WinePrefix(path, display, tmp_path / "wine.log")
     yield wine_prefix
+    if failed(request):
+        folder = failure_folder(request)
+        # The screen as the case left it, before its programs are ended.
+        subprocess.run(["import", "-display", display, "-window", "root", str(folder / "screen.png")],
+                       check=False, timeout=30, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     wine_prefix.stop()
+    if failed(request):
+        shutil.copy2(wine_prefix.log_path, failure_folder(request) / "wine.log")
 
 
 class Origin:
@@ -141,12 +185,14 @@ class Origin:
 
 
 @pytest.fixture
-def origin(tmp_path):
+def origin(tmp_path, request):
     state = tmp_path / "origin"
     root = tmp_path / "origin-files"
     root.mkdir()
     subprocess.run([sys.executable, str(ORIGIN_SCRIPT), "start", "--state", str(state), "--port",
                     str(ORIGIN_PORT), "--root", str(root)], check=True, stdout=subprocess.DEVNULL)
     yield Origin(root, ORIGIN_PORT)
+    if failed(request) and (state / "requests.jsonl").exists():
+        shutil.copy2(state / "requests.jsonl", failure_folder(request) / "origin-requests.jsonl")
     subprocess.run([sys.executable, str(ORIGIN_SCRIPT), "stop", "--state", str(state)], check=False,
                    stdout=subprocess.DEVNULL)

@@ -35,8 +35,7 @@ def game_online(prefix, origin):
     origin.put("/play/index.html", (GAME / "index.html").read_bytes())
     folder = prefix.install()
     shutil.copy2(HELPERS / "quit_quillet.exe", prefix.drive_c / "quit_quillet.exe")
-    program = subprocess.Popen(["wine", "C:\\Quillet\\Quillet.exe"], cwd=folder, env=prefix.env,
-                               stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    program = prefix.start("C:\\Quillet\\Quillet.exe", cwd=folder)
     try:
         ready = wait_until(lambda: subprocess.run(["curl", "-s", "--max-time", "1", LOCAL_BASE]).returncode == 0, 60)
         assert ready, "the local server did not answer"

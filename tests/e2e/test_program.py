@@ -1,6 +1,8 @@
-"""The whole program under Wine: its local server while the game runs, and
-the hand-over from the launcher to the game window."""
+"""The whole program under Wine: its local server while the game runs, the
+hand-over from the launcher to the game window, the F9 hotkey pressed on the
+X server, two processes of one folder, and the cache across runs."""
 import hashlib
+import os
 import shutil
 import subprocess
 
@@ -15,13 +17,27 @@ def curl(url):
     return subprocess.run(["curl", "-s", "--max-time", "20", url], capture_output=True, timeout=30)
 
 
+def serving():
+    return curl("http://127.0.0.1:12315/len/1").returncode == 0
+
+
+def visible_windows(title, display):
+    """The X windows of that title that are mapped on the display."""
+    result = subprocess.run(["xdotool", "search", "--onlyvisible", "--name", f"^{title}$"], capture_output=True,
+                            text=True, env=dict(os.environ, DISPLAY=display), timeout=30)
+    return result.stdout.split()
+
+
+def press(key, display):
+    subprocess.run(["xdotool", "key", key], env=dict(os.environ, DISPLAY=display), check=True, timeout=30)
+
+
 def test_serves_resources_while_the_game_runs(prefix, origin):
     folder = prefix.install()
     shutil.copy2(HELPERS / "quit_quillet.exe", prefix.drive_c / "quit_quillet.exe")
-    program = subprocess.Popen(["wine", "C:\\Quillet\\Quillet.exe"], cwd=folder, env=prefix.env,
-                               stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    program = prefix.start("C:\\Quillet\\Quillet.exe", cwd=folder)
     try:
-        assert wait_until(lambda: curl("http://127.0.0.1:12315/len/1").returncode == 0, 60)
+        assert wait_until(serving, 60)
         data = curl("http://127.0.0.1:12315/len/3000").stdout
         assert data == bytes((i * 31 + 7) & 0xFF for i in range(3000))
         cached = folder / "wz_cdn" / "cdn" / hashlib.md5(b"/len/3000").hexdigest()
@@ -42,27 +58,50 @@ def test_launcher_hands_the_play_address_to_the_game_window(prefix, origin):
     assert PLAY_PATH + GAME_URL_ADDITION in log, "the game window navigated to the composed game address"
 
 
+def test_f9_hides_and_shows_the_game_window(prefix, origin):
+    folder = prefix.install()
+    display = prefix.env["DISPLAY"]
+    shutil.copy2(HELPERS / "quit_quillet.exe", prefix.drive_c / "quit_quillet.exe")
+    program = prefix.start("C:\\Quillet\\Quillet.exe", cwd=folder)
+    try:
+        assert prefix.run("C:\\quit_quillet.exe", ["--wait", "1", "60"]) == 0
+        assert wait_until(lambda: visible_windows("ZelmicVantorra", display), 30), "the game window is shown"
+        # A real key press through the X server, not a posted message.
+        press("F9", display)
+        assert wait_until(lambda: not visible_windows("ZelmicVantorra", display), 10), "F9 hides the game window"
+        press("F9", display)
+        assert wait_until(lambda: visible_windows("ZelmicVantorra", display), 10), "F9 shows it again"
+    finally:
+        assert prefix.run("C:\\quit_quillet.exe", ["60"]) == 0
+        assert program.wait(timeout=60) == 0
+        prefix.wait_all()
+
+
 def test_second_process_of_the_folder_runs_without_update_check_or_server(prefix, origin):
     folder = prefix.install()
     shutil.copy2(HELPERS / "quit_quillet.exe", prefix.drive_c / "quit_quillet.exe")
 
     def start():
-        return subprocess.Popen(["wine", "C:\\Quillet\\Quillet.exe"], cwd=folder, env=prefix.env,
-                                stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        return prefix.start("C:\\Quillet\\Quillet.exe", cwd=folder)
 
     first = start()
     second = None
     try:
-        assert wait_until(lambda: curl("http://127.0.0.1:12315/len/1").returncode == 0, 60)
+        assert wait_until(serving, 60)
         assert origin.count("/weiduan/Zelmic/ver.txt") == 1
         second = start()
         # Both games run at once before either is ended.
         assert prefix.run("C:\\quit_quillet.exe", ["--wait", "2", "60"]) == 0
-        assert prefix.run("C:\\quit_quillet.exe", ["60"]) == 0
-        assert prefix.run("C:\\quit_quillet.exe", ["60"]) == 0
-        assert first.wait(timeout=60) == 0
-        assert second.wait(timeout=60) == 0
         assert origin.count("/weiduan/Zelmic/ver.txt") == 1, "only the first process checks for an update"
+        # The second process found the port taken and gave up on it: once the
+        # first is gone nobody serves, though the second still runs.
+        first.kill()
+        first.wait(timeout=30)
+        assert wait_until(lambda: not serving(), 10)
+        assert not wait_until(serving, 3), "the second process took the port over"
+        assert second.poll() is None
+        assert prefix.run("C:\\quit_quillet.exe", ["60"]) == 0
+        assert second.wait(timeout=60) == 0
     finally:
         for process in (first, second):
             if process and process.poll() is None:
@@ -76,10 +115,9 @@ def test_resource_cache_lasts_across_runs_until_cleared(prefix, origin):
     expected = bytes((i * 31 + 7) & 0xFF for i in range(2000))
 
     def run_game(action):
-        program = subprocess.Popen(["wine", "C:\\Quillet\\Quillet.exe"], cwd=folder, env=prefix.env,
-                                   stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        program = prefix.start("C:\\Quillet\\Quillet.exe", cwd=folder)
         try:
-            assert wait_until(lambda: curl("http://127.0.0.1:12315/len/1").returncode == 0, 60)
+            assert wait_until(serving, 60)
             action()
         finally:
             assert prefix.run("C:\\quit_quillet.exe", ["60"]) == 0

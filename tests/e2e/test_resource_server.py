@@ -19,8 +19,7 @@ def curl(url, *options):
 def server(prefix, origin):
     folder = prefix.drive_c / "Server"
     folder.mkdir()
-    process = subprocess.Popen(["wine", str(SERVER)], cwd=folder, env=prefix.env, stdin=subprocess.DEVNULL,
-                               stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, close_fds=True)
+    process = prefix.start(str(SERVER), cwd=folder)
     assert wait_until(lambda: curl("http://127.0.0.1:12315/").returncode == 0, 30), "server did not answer"
     yield folder
     process.kill()

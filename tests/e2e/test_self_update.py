@@ -2,7 +2,6 @@
 update CDN, the verified download, the file swap and the relaunch."""
 import hashlib
 import shutil
-import subprocess
 
 import pytest
 
@@ -16,7 +15,7 @@ NEW_PATH = "/weiduan/Zelmic/Quillet_new.exe"
 def new_program(display):
     """A real copy of the build whose built-in version is 1.0.4, patched in
     the run's template prefix."""
-    template = WinePrefix(STATE / "prefix", display)
+    template = WinePrefix(STATE / "prefix", display, STATE / "template.log")
     folder = template.drive_c / "set-version"
     folder.mkdir(exist_ok=True)
     shutil.copy2(PROGRAM, folder / "Quillet.exe")
@@ -92,8 +91,7 @@ def test_second_process_of_the_folder_never_asks(prefix, origin, new_program):
     advertise(origin, "1.0.4", hashlib.md5(new_program).hexdigest())
     folder = prefix.install()
     shutil.copy2(HELPERS / "hold_mutex.exe", prefix.drive_c / "hold_mutex.exe")
-    holder = subprocess.Popen(["wine", "C:\\hold_mutex.exe", "C__Quillet", "8000", "C:\\held"], env=prefix.env,
-                              stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    holder = prefix.start("C:\\hold_mutex.exe", ["C__Quillet", "8000", "C:\\held"])
     try:
         assert wait_until(lambda: (prefix.drive_c / "held").exists(), 30)
         assert prefix.run_and_quit("C:\\Quillet\\Quillet.exe", cwd=folder) == (0, 0)
