@@ -1,0 +1,126 @@
+"""Load: 1,000 keep-alive connections open at once and a bounded number of
+requests over them, mixing cache hits, first requests of new paths (fetched
+and stored) and 404 answers (fetched every time, never stored).
+
+Passes when every response is whole and its body has the MD5 of the origin's
+body, every cache file holds exactly the origin's body, and once the clients
+have closed: no accepted connection is left, the thread and descriptor counts
+are back at their idle values (read after a small warm-up) and the resident
+memory is back within RSS_MARGIN_KIB of its idle value (native) or of its
+value after a first equal load (Wine, whose heap keeps freed memory).
+Under Wine the descriptors of the process and of its wineserver are counted;
+Windows handle counts cannot be read from outside the prefix.
+
+The request counts are parameters (environment): QUILLET_LOAD_REQUESTS for
+the native server (default 200,000) and QUILLET_LOAD_WINE_REQUESTS for the
+Windows build under Wine (default 20,000: Wine serves about 800 requests a
+second here, so 200,000 would take minutes). Each run writes its figures to
+build/load/<kind>.json and prints them."""
+import asyncio
+import json
+import os
+
+import pytest
+
+from conftest import ROOT, SERVER_PORT, unsound_cache_entries, wait_until
+from load_client import RequestPlan, run_load
+
+CONNECTIONS = 1000
+REQUESTS = {"native": int(os.environ.get("QUILLET_LOAD_REQUESTS", "200000")),
+            "wine": int(os.environ.get("QUILLET_LOAD_WINE_REQUESTS", "20000"))}
+# Resident memory may stay this far above its idle value once every client
+# has gone: the allocator's per-thread arenas and cached thread stacks. What
+# must not stay is per-connection memory: 1,000 receive areas of 512 KiB
+# alone are 500 MiB.
+RSS_MARGIN_KIB = 32 * 1024
+# Warm-up before the idle figures are read: the first connections and
+# fetches create the threads and handles a process keeps for good (Wine's
+# HTTP client and socket layers among them).
+WARM_UP_CONNECTIONS = 20
+WARM_UP_REQUESTS = 200
+
+
+def record(kind, figures):
+    folder = ROOT / "build" / "load"
+    folder.mkdir(parents=True, exist_ok=True)
+    (folder / ("%s.json" % kind)).write_text(json.dumps(figures, indent=1) + "\n")
+    print("\nload %s: %s" % (kind, json.dumps(figures)))
+
+
+def hold_load(server, connections, requests, seed, rounds=1):
+    """Runs the load in rounds of requests/rounds each (the same paths every
+    round); returns the figures and the stats at idle and after each round."""
+    warm = asyncio.run(run_load(SERVER_PORT, WARM_UP_CONNECTIONS, WARM_UP_REQUESTS, RequestPlan(seed=1)))
+    assert warm.failed == 0, warm.as_dict()
+    idle = server.settled_like(server.stats(), timeout=5)
+    plan = RequestPlan(seed=seed)
+    results, afters = [], []
+    for _ in range(rounds):
+        result = asyncio.run(run_load(SERVER_PORT, connections, requests // rounds, plan))
+        assert server.alive(), "the server died under load: " + server.output_text()
+        server.settled_like(idle, timeout=60)
+        limit = (afters[-1] if afters else idle).rss_kib + RSS_MARGIN_KIB
+        wait_until(lambda: server.stats().rss_kib <= limit, 10, 0.2)
+        results.append(result)
+        afters.append(server.stats())
+    paths = {plan.path(i) for i in range(requests // rounds)}
+    paths |= {RequestPlan(seed=1).path(i) for i in range(WARM_UP_REQUESTS)}
+    figures = {"rounds": [r.as_dict() for r in results], "idle": idle.as_dict(),
+               "after": [a.as_dict() for a in afters], "cache_files": len(os.listdir(server.cache))}
+    return results, idle, afters, paths, figures
+
+
+def check(server, results, idle, afters, paths, connections, requests_per_round):
+    for result in results:
+        assert result.connections_opened == connections, result.as_dict()
+        assert result.failed == 0, result.as_dict()
+        assert result.responses_ok == requests_per_round
+    assert unsound_cache_entries(server.cache, paths) == []
+    for after in afters:
+        assert after.sockets["accepted"] == 0, after
+        assert after.threads == idle.threads, (idle, after)
+        assert after.fds_but_upstream == idle.fds_but_upstream, (idle, after)
+        if idle.wineserver_fds is not None:
+            assert after.wineserver_fds - after.sockets["other"] == idle.wineserver_fds - idle.sockets["other"]
+
+
+@pytest.mark.parametrize("kind", ["native"], indirect=True)
+def test_native_server_holds_1000_connections(server):
+    results, idle, afters, paths, figures = hold_load(server, CONNECTIONS, REQUESTS["native"], seed=11)
+    record("native", figures)
+    check(server, results, idle, afters, paths, CONNECTIONS, REQUESTS["native"])
+    assert afters[0].rss_kib <= idle.rss_kib + RSS_MARGIN_KIB, (idle, afters[0])
+
+
+def hold_load_under_wine(server, connections, name, seed):
+    """Two rounds of half the requests each. Wine's heap keeps what a process
+    has freed, so the resident memory is checked between the rounds: a second
+    equal load must not raise it further."""
+    results, idle, afters, paths, figures = hold_load(server, connections, REQUESTS["wine"], seed, rounds=2)
+    record(name, figures)
+    check(server, results, idle, afters, paths, connections, REQUESTS["wine"] // 2)
+    assert afters[1].rss_kib <= afters[0].rss_kib + RSS_MARGIN_KIB, (afters[0], afters[1])
+
+
+@pytest.mark.parametrize("kind", ["native"], indirect=True)
+def test_native_server_holds_1000_connections(server):
+    result, idle, after, paths, figures = hold_load(server, CONNECTIONS, REQUESTS["native"], seed=11)
+    record("native", figures)
+    check(server, result, idle, after, paths, CONNECTIONS, REQUESTS["native"])
+
+
+# The 32-bit process runs out of address space at about 600 connections:
+# each connection thread reserves a 2 MiB stack and allocates a 512 KiB
+# receive area, and the failed allocation (std::bad_alloc) ends the process.
+@pytest.mark.xfail(strict=True, raises=AssertionError,
+                   reason="the Windows build ends with std::bad_alloc at about 600 simultaneous connections")
+@pytest.mark.parametrize("kind", ["wine"], indirect=True)
+def test_windows_server_holds_1000_connections(server):
+    hold_load_under_wine(server, CONNECTIONS, "wine", seed=12)
+
+
+@pytest.mark.parametrize("kind", ["wine"], indirect=True)
+def test_windows_server_holds_400_connections(server):
+    """What the Windows build holds today, so that its threads, sockets and
+    memory after a load stay checked while 1,000 connections fail."""
+    hold_load_under_wine(server, 400, "wine-400", seed=13)
