@@ -116,9 +116,9 @@ bool COutBuf::GrowTo(int64_t needed)
 bool COutBuf::Write(const void* data, int32_t count)
 {
     if (count == 0) return true;
-    if (count < 0 || !GrowTo(static_cast<int64_t>(m_nLength) + count)) return false;
-    std::memcpy(m_pData + m_nLength, data, static_cast<size_t>(count));
-    m_nLength += count;
+    uint8_t* area = Extend(count);
+    if (!area) return false;
+    std::memcpy(area, data, static_cast<size_t>(count));
     return true;
 }
 
@@ -200,4 +200,12 @@ bool COutBuf::PadTo(int32_t m)
 bool COutBuf::Reserve(int32_t capacity)
 {
     return capacity <= 0 || GrowTo(capacity);
+}
+
+uint8_t* COutBuf::Extend(int32_t count)
+{
+    if (count < 0 || !GrowTo(static_cast<int64_t>(m_nLength) + count)) return nullptr;
+    uint8_t* area = m_pData + m_nLength;
+    m_nLength += count;
+    return area;
 }

@@ -53,6 +53,11 @@ public:
     // growth step) without changing the contents, so that a body of known
     // length is received with one allocation.
     bool Reserve(int32_t capacity);
+    // Appends count bytes left for the caller to fill and returns where they
+    // start, so that a file is read straight into the buffer; null, with
+    // nothing changed, when the buffer cannot grow by count (or when count is
+    // 0 and nothing is stored).
+    uint8_t* Extend(int32_t count);
     int32_t GetCapacity() const { return m_nCapacity; }
 
 private:

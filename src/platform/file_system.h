@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 
 // Creates or replaces the file at path (UTF-8) with exactly size bytes. When
@@ -23,3 +24,26 @@ bool MakeDirectory(const std::string& path);
 // reader sees either the old file or the whole new one.
 bool RenameReplacing(const std::string& from, const std::string& to);
 void RemoveFile(const std::string& path);
+
+// A file opened for reading whole. Its size is read once, at opening: cache
+// files are replaced by renaming, never rewritten in place, so the bytes
+// read afterwards are the ones of that size, and a response header can name
+// the length before the body is read straight into the response. Others may
+// delete or replace the file while it is open.
+class CInputFile {
+public:
+    CInputFile() = default;
+    ~CInputFile();
+    CInputFile(const CInputFile&) = delete;
+    CInputFile& operator=(const CInputFile&) = delete;
+
+    // Opens path (8-bit text) and reads its size; false when it cannot.
+    bool Open(const std::string& path);
+    int64_t Size() const { return m_nSize; }
+    // Reads exactly size bytes from where the last read ended.
+    bool ReadExactly(void* pBuffer, size_t size);
+
+private:
+    intptr_t m_handle = -1;
+    int64_t m_nSize = 0;
+};

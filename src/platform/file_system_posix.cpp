@@ -1,9 +1,11 @@
 #include "platform/file_system.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 
 bool WriteWholeFile(const std::string& path, const void* data, size_t size)
 {
@@ -26,10 +28,6 @@ bool WriteWholeFile(const std::string& path, const void* data, size_t size)
     unlink(path.c_str());
     return false;
 }
-
-#include <sys/stat.h>
-
-#include <cstdio>
 
 const char PATH_SEPARATOR = '/';
 
@@ -58,4 +56,36 @@ bool RenameReplacing(const std::string& from, const std::string& to)
 void RemoveFile(const std::string& path)
 {
     unlink(path.c_str());
+}
+
+CInputFile::~CInputFile()
+{
+    if (m_handle >= 0) close(static_cast<int>(m_handle));
+}
+
+bool CInputFile::Open(const std::string& path)
+{
+    int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return false;
+    struct stat status {};
+    if (fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
+        close(fd);
+        return false;
+    }
+    m_handle = fd;
+    m_nSize = static_cast<int64_t>(status.st_size);
+    return true;
+}
+
+bool CInputFile::ReadExactly(void* pBuffer, size_t size)
+{
+    char* bytes = static_cast<char*>(pBuffer);
+    while (size > 0) {
+        ssize_t done = read(static_cast<int>(m_handle), bytes, size);
+        if (done < 0 && errno == EINTR) continue;
+        if (done <= 0) return false;
+        bytes += done;
+        size -= static_cast<size_t>(done);
+    }
+    return true;
 }

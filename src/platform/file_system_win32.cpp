@@ -55,3 +55,38 @@ void RemoveFile(const std::string& path)
 {
     DeleteFileA(path.c_str());
 }
+
+CInputFile::~CInputFile()
+{
+    if (m_handle != -1) CloseHandle(reinterpret_cast<HANDLE>(m_handle));
+}
+
+bool CInputFile::Open(const std::string& path)
+{
+    // Shared for deletion too: clearing the cache or storing a newer copy
+    // must not fail because a response is being read.
+    HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                              nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return false;
+    LARGE_INTEGER size = {};
+    if (!GetFileSizeEx(file, &size)) {
+        CloseHandle(file);
+        return false;
+    }
+    m_handle = reinterpret_cast<intptr_t>(file);
+    m_nSize = size.QuadPart;
+    return true;
+}
+
+bool CInputFile::ReadExactly(void* pBuffer, size_t size)
+{
+    char* bytes = static_cast<char*>(pBuffer);
+    while (size > 0) {
+        DWORD piece = size > 0x40000000u ? 0x40000000u : static_cast<DWORD>(size);
+        DWORD done = 0;
+        if (!ReadFile(reinterpret_cast<HANDLE>(m_handle), bytes, piece, &done, nullptr) || done == 0) return false;
+        bytes += done;
+        size -= done;
+    }
+    return true;
+}

@@ -6,6 +6,7 @@
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -115,6 +116,10 @@ public:
         socklen_t length = sizeof(peer);
         int fd = accept4(m_fd, reinterpret_cast<sockaddr*>(&peer), &length, SOCK_CLOEXEC | SOCK_NONBLOCK);
         if (fd < 0) return nullptr;
+        // A response goes out in one send; the tail of a large one must not
+        // wait for the client's delayed acknowledgement.
+        int on = 1;
+        setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof(on));
         *ip = FormatDottedQuad(&peer.sin_addr);
         *port = peer.sin_port;
         return std::make_unique<CPosixConnection>(fd, m_stopFd);

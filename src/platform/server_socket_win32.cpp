@@ -127,6 +127,10 @@ public:
         int length = sizeof(peer);
         SOCKET socket = WSAAccept(m_socket, reinterpret_cast<sockaddr*>(&peer), &length, nullptr, 0);
         if (socket == INVALID_SOCKET) return nullptr;
+        // A response goes out in one send; the tail of a large one must not
+        // wait for the client's delayed acknowledgement.
+        BOOL on = TRUE;
+        setsockopt(socket, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&on), sizeof(on));
         *ip = FormatDottedQuad(&peer.sin_addr);
         *port = peer.sin_port;
         return std::make_unique<CWin32Connection>(socket, m_stop);

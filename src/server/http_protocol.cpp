@@ -2,6 +2,8 @@
 
 #include <cstdio>
 
+#include "base/out_buf.h"
+
 bool IsHttpRequestComplete(const std::string& request)
 {
     return request.size() >= 4 && request.compare(request.size() - 4, 4, "\r\n\r\n") == 0;
@@ -55,8 +57,8 @@ std::string FormatHttpDate(int64_t unixSeconds)
     return text;
 }
 
-std::string FormatResponseHeader(const char* status, const std::string& date, int32_t contentLength,
-                                 bool bKeepAlive, const std::string& contentType)
+bool AppendResponseHeader(COutBuf* pOut, const char* status, const std::string& date, int32_t contentLength,
+                          bool bKeepAlive, const std::string& contentType)
 {
     char header[2048];
     int length = std::snprintf(header, sizeof(header),
@@ -64,7 +66,7 @@ std::string FormatResponseHeader(const char* status, const std::string& date, in
                                "Content-Length: %d\r\nConnection: %s\r\nContent-Type: %s\r\n\r\n",
                                status, date.c_str(), SERVER_NAME, static_cast<int>(contentLength),
                                bKeepAlive ? "Keep-Alive" : "close", contentType.c_str());
-    if (length < 0) return std::string();
-    return std::string(header, static_cast<size_t>(length) < sizeof(header) ? static_cast<size_t>(length)
-                                                                              : sizeof(header) - 1);
+    if (length < 0) return false;
+    size_t size = static_cast<size_t>(length) < sizeof(header) ? static_cast<size_t>(length) : sizeof(header) - 1;
+    return pOut->Write(header, static_cast<int32_t>(size));
 }

@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <string>
 
+class COutBuf;
+
 const char STATUS_OK[] = "200 OK";
 const char STATUS_NOT_IMPLEMENTED[] = "501 Not Implemented";
 const char SERVER_NAME[] = "OrvexWebServer/0.1b";
@@ -32,6 +34,7 @@ bool AsksForKeepAlive(const std::string& request);
 // 1970, on any locale and from any thread.
 std::string FormatHttpDate(int64_t unixSeconds);
 
-// The fixed response header.
-std::string FormatResponseHeader(const char* status, const std::string& date, int32_t contentLength,
-                                 bool bKeepAlive, const std::string& contentType);
+// Appends the fixed response header, formatted on the stack: the buffer's
+// storage is the only allocation. False when it cannot grow.
+bool AppendResponseHeader(COutBuf* pOut, const char* status, const std::string& date, int32_t contentLength,
+                          bool bKeepAlive, const std::string& contentType);

@@ -1,5 +1,6 @@
 #include "server/http_server.h"
 
+#include <climits>
 #include <ctime>
 
 #include "base/out_buf.h"
@@ -67,15 +68,38 @@ bool CHTTPServer::HandleRequest(const std::string& request, COutBuf* pResponse, 
     RequestLine line = ParseRequestLine(request);
     if (!line.bValid) return false;
     if (AsksForKeepAlive(request)) *pnKeepAlive = 1;
-    std::string contentType = ContentTypeForPath(m_mimeMap, line.path);
-    std::string date = FormatHttpDate(static_cast<int64_t>(std::time(nullptr)));
+    const char* status = line.bGet ? STATUS_OK : STATUS_NOT_IMPLEMENTED;
+    const std::string& contentType = ContentTypeForPath(m_mimeMap, line.path);
+    const std::string& date = CurrentHttpDate();
+
+    // A hit is read straight into the response, after the header.
+    CInputFile cached;
+    if (m_cache.OpenCached(line.path, &cached) && cached.Size() <= INT32_MAX) {
+        int32_t size = static_cast<int32_t>(cached.Size());
+        if (AppendResponseHeader(pResponse, status, date, size, *pnKeepAlive != 0, contentType)) {
+            uint8_t* body = size > 0 ? pResponse->Extend(size) : nullptr;
+            if (size == 0 || (body && cached.ReadExactly(body, static_cast<size_t>(size)))) return true;
+        }
+        pResponse->Free();
+    }
 
     COutBuf body;
     m_cache.Obtain(line.path, &body);
-    std::string header = FormatResponseHeader(line.bGet ? STATUS_OK : STATUS_NOT_IMPLEMENTED, date,
-                                              body.GetLength(), *pnKeepAlive != 0, contentType);
-    pResponse->Reserve(static_cast<int32_t>(header.size()) + body.GetLength());
-    pResponse->Write(header.data(), static_cast<int32_t>(header.size()));
+    pResponse->Reserve(HEADER_RESERVE + body.GetLength());
+    AppendResponseHeader(pResponse, status, date, body.GetLength(), *pnKeepAlive != 0, contentType);
     pResponse->Append(body);
     return true;
+}
+
+const std::string& CHTTPServer::CurrentHttpDate()
+{
+    // Formatted once a second per connection thread, not once a request.
+    thread_local int64_t formattedSecond = -1;
+    thread_local std::string text;
+    int64_t now = static_cast<int64_t>(std::time(nullptr));
+    if (now != formattedSecond) {
+        text = FormatHttpDate(now);
+        formattedSecond = now;
+    }
+    return text;
 }

@@ -59,14 +59,15 @@ MimeMap BuildMimeMap()
     return map;
 }
 
-std::string ContentTypeForPath(const MimeMap& map, const std::string& path)
+const std::string& ContentTypeForPath(const MimeMap& map, const std::string& path)
 {
+    static const std::string defaultType = DEFAULT_CONTENT_TYPE;
     size_t dot = path.find_last_of('.');
-    if (dot == std::string::npos) return DEFAULT_CONTENT_TYPE;
+    if (dot == std::string::npos) return defaultType;
     std::string extension = path.substr(dot + 1);
     for (char& c : extension) {
         if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
     }
     auto found = map.find(extension);
-    return found == map.end() ? DEFAULT_CONTENT_TYPE : found->second;
+    return found == map.end() ? defaultType : found->second;
 }

@@ -14,4 +14,5 @@ MimeMap BuildMimeMap();
 // The content type of a request path: the text after its last "." with ASCII
 // letters lowered, looked up byte for byte; "text/html" when there is no dot
 // or no entry. The path is taken raw, so "a.png?v=2" is "text/html".
-std::string ContentTypeForPath(const MimeMap& map, const std::string& path);
+// The text returned lives as long as the map.
+const std::string& ContentTypeForPath(const MimeMap& map, const std::string& path);

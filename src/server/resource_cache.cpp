@@ -43,6 +43,11 @@ std::string CResourceCache::FilePath(const std::string& path) const
     return m_root + Md5Hex(path.data(), static_cast<uint32_t>(path.size()));
 }
 
+bool CResourceCache::OpenCached(const std::string& path, CInputFile* pFile) const
+{
+    return pFile->Open(FilePath(path));
+}
+
 void CResourceCache::Obtain(const std::string& path, COutBuf* body)
 {
     std::string file = FilePath(path);
@@ -60,6 +65,7 @@ void CResourceCache::Obtain(const std::string& path, COutBuf* body)
             leader = true;
         } else {
             fetch = found->second;
+            ++fetch->nWaiting;
             m_fetchDone.wait(lock, [&] { return fetch->bDone; });
         }
     }
@@ -73,7 +79,9 @@ void CResourceCache::Obtain(const std::string& path, COutBuf* body)
     if (!body->LoadFromFile(file.c_str())) FetchAndStore(path, file, body);
 
     std::lock_guard<std::mutex> lock(m_lock);
-    if (body->GetLength() > 0) fetch->body.assign(body->GetData(), body->GetData() + body->GetLength());
+    if (fetch->nWaiting > 0 && body->GetLength() > 0) {
+        fetch->body.assign(body->GetData(), body->GetData() + body->GetLength());
+    }
     fetch->bDone = true;
     m_fetches.erase(path);
     m_fetchDone.notify_all();

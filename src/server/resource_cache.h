@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+class CInputFile;
 class COutBuf;
 
 // Creates every missing folder along path ("\" or "/" separated). Returns
@@ -28,6 +29,9 @@ public:
     // The cache file of a request path: root + Md5Hex(path).
     std::string FilePath(const std::string& path) const;
 
+    // Opens the cache file of a request path; false on a miss.
+    bool OpenCached(const std::string& path, CInputFile* pFile) const;
+
     // Fills body with the resource's bytes: the cache file on a hit, else
     // whatever the upstream delivered. Stores a fetched body only when the
     // upstream answered 200 with the whole announced length, writing it under
@@ -40,6 +44,7 @@ private:
     // A fetch in progress; other connections missing the same path wait for it.
     struct Fetch {
         bool bDone = false;
+        int nWaiting = 0;   // the body is kept for them only
         std::vector<uint8_t> body;
     };
 

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <string>
 
+#include "base/out_buf.h"
 #include "server/http_protocol.h"
 #include "server/mime_table.h"
 
@@ -15,9 +16,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     RequestLine line = ParseRequestLine(request);
     if (!line.bValid && request.find(' ') != std::string::npos) __builtin_trap();
     if (line.bValid && !line.bGet && line.path != NOT_IMPLEMENTED_PATH) __builtin_trap();
-    std::string type = ContentTypeForPath(map, line.path);
-    std::string header = FormatResponseHeader(line.bGet ? STATUS_OK : STATUS_NOT_IMPLEMENTED, FormatHttpDate(0),
-                                              static_cast<int32_t>(size), AsksForKeepAlive(request) && complete, type);
+    const std::string& type = ContentTypeForPath(map, line.path);
+    COutBuf out;
+    if (!AppendResponseHeader(&out, line.bGet ? STATUS_OK : STATUS_NOT_IMPLEMENTED, FormatHttpDate(0),
+                              static_cast<int32_t>(size), AsksForKeepAlive(request) && complete, type)) {
+        __builtin_trap();
+    }
+    std::string header(reinterpret_cast<const char*>(out.GetData()), static_cast<size_t>(out.GetLength()));
     if (header.size() < 4 || header.compare(header.size() - 4, 4, "\r\n\r\n") != 0) __builtin_trap();
     return 0;
 }

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include "base/out_buf.h"
 #include "server/mime_table.h"
 #include "server/resource_cache.h"
 #include "scratch_dir.h"
@@ -67,16 +68,27 @@ TEST(HttpDate, EnglishUtcWhateverTheDate)
     EXPECT_EQ("Tue, 19 Jan 2038 03:14:08 GMT", FormatHttpDate(2147483648LL));
 }
 
+std::string Header(const char* status, const std::string& date, int32_t length, bool keepAlive,
+                   const std::string& type)
+{
+    COutBuf out;
+    EXPECT_TRUE(out.PutString("before|"));
+    EXPECT_TRUE(AppendResponseHeader(&out, status, date, length, keepAlive, type));
+    std::string text(reinterpret_cast<const char*>(out.GetData()), static_cast<size_t>(out.GetLength()));
+    EXPECT_EQ(0u, text.find("before|")) << "the header is appended";
+    return text.substr(7);
+}
+
 TEST(HttpHeader, FixedTemplate)
 {
     EXPECT_EQ("HTTP/1.0 200 OK\r\nDate: Thu, 01 Jan 1970 00:00:00 GMT\r\nServer: OrvexWebServer/0.1b\r\n"
               "Accept-Ranges: bytes\r\nContent-Length: 1234\r\nConnection: Keep-Alive\r\n"
               "Content-Type: image/png\r\n\r\n",
-              FormatResponseHeader(STATUS_OK, FormatHttpDate(0), 1234, true, "image/png"));
+              Header(STATUS_OK, FormatHttpDate(0), 1234, true, "image/png"));
     EXPECT_EQ("HTTP/1.0 501 Not Implemented\r\nDate: d\r\nServer: OrvexWebServer/0.1b\r\n"
               "Accept-Ranges: bytes\r\nContent-Length: 0\r\nConnection: close\r\n"
               "Content-Type: text/html\r\n\r\n",
-              FormatResponseHeader(STATUS_NOT_IMPLEMENTED, "d", 0, false, "text/html"));
+              Header(STATUS_NOT_IMPLEMENTED, "d", 0, false, "text/html"));
 }
 
 TEST(MimeTable, SeventyFiveEntries)
