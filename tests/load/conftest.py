@@ -311,6 +311,21 @@ class Server:
             wineserver = len(os.listdir("/proc/%d/fd" % ws)) if ws else None
         return Stats(threads, fds, rss, socket_counts(self.pid), wineserver)
 
+    def idle(self, timeout=30):
+        """Stats once no accepted connection is left and the thread and
+        descriptor counts have stayed the same for a second."""
+        seen = []
+
+        def steady():
+            now = self.stats()
+            key = (now.threads, now.fds_but_upstream, now.sockets["accepted"])
+            seen.append((key, now))
+            recent = [k for k, _ in seen[-6:]]
+            return len(recent) == 6 and len(set(recent)) == 1 and key[2] == 0
+
+        wait_until(steady, timeout, 0.2)
+        return seen[-1][1]
+
     def settled_like(self, idle, timeout=30):
         """Waits until no accepted connection is left and the thread and
         descriptor counts are back at idle's (upstream sockets that a
@@ -350,14 +365,14 @@ class Server:
 # Cache checks -------------------------------------------------------------
 
 def origin_body(path):
-    """The body the test origin sends for /len/<n> (query ignored) or
-    /notfound."""
+    """The body the test origin sends for /len/<n>, /delay/<ms>/<n> (query
+    ignored) or /notfound."""
     route = path.split("?", 1)[0]
     if route == "/notfound":
         return NOT_FOUND_HTML
-    m = re.fullmatch(r"/len/(\d+)", route)
+    m = re.fullmatch(r"/len/(\d+)|/delay/\d+/(\d+)", route)
     assert m, "no known body for %r" % path
-    return pattern(int(m.group(1)))
+    return pattern(int(m.group(1) or m.group(2)))
 
 
 def cache_entries(cache):
@@ -441,7 +456,8 @@ def mount_tmpfs():
     """Mounts tmpfs file systems for one test and unmounts them afterwards.
     Refuses unless this process has a mount namespace of its own, so that no
     mount is seen outside it."""
-    assert os.readlink("/proc/self/ns/mnt") != os.readlink("/proc/1/ns/mnt"), \
+    outer = os.environ.get("QUILLET_LOAD_OUTER_NAMESPACES", "").split()
+    assert outer and os.readlink("/proc/self/ns/mnt") != outer[-1], \
         "not in a private mount namespace: run through tests/load/run"
     mounted = []
 

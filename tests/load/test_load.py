@@ -52,7 +52,7 @@ def hold_load(server, connections, requests, seed, rounds=1):
     round); returns the figures and the stats at idle and after each round."""
     warm = asyncio.run(run_load(SERVER_PORT, WARM_UP_CONNECTIONS, WARM_UP_REQUESTS, RequestPlan(seed=1)))
     assert warm.failed == 0, warm.as_dict()
-    idle = server.settled_like(server.stats(), timeout=5)
+    idle = server.idle()
     plan = RequestPlan(seed=seed)
     results, afters = [], []
     for _ in range(rounds):

@@ -31,6 +31,7 @@ Routes (the query string is ignored for routing but recorded):
     /notfound                 404, small HTML body
     /status/<code>/<n>        status <code>, Content-Length n, pattern body
     /cut/<n>/<m>              announces n, sends m < n bytes, drops the socket
+    /long/<n>/<m>             announces n, sends m > n bytes, closes
     /stall/<n>/<m>/<seconds>  announces n, sends m, silent <seconds> (<= 120),
                               then closes
     /slow/<n>/<ms>            announces n, 1 KiB pieces <ms> apart
@@ -290,6 +291,14 @@ def route_cut(ex, n, m):
     raise Drop()
 
 
+def route_long(ex, n, m):
+    n, m = _bounded(n, MAX_BODY), _bounded(m, MAX_BODY)
+    if m <= n:
+        raise BadRequest("/long needs m > n")
+    ex.send_head(200, [("Content-Length", str(n))], close=True)
+    ex.send_pattern(m)
+
+
 def route_stall(ex, n, m, seconds):
     n, m = _bounded(n, MAX_BODY), int(m)
     if m > n:
@@ -320,6 +329,7 @@ ROUTES = [
     (re.compile(r"/notfound"), route_notfound),
     (re.compile(r"/status/(\d{3})/(\d+)"), route_status),
     (re.compile(r"/cut/(\d+)/(\d+)"), route_cut),
+    (re.compile(r"/long/(\d+)/(\d+)"), route_long),
     (re.compile(r"/stall/(\d+)/(\d+)/(\d+(?:\.\d+)?)"), route_stall),
     (re.compile(r"/slow/(\d+)/(\d+)"), route_slow),
     (re.compile(r"/delay/(\d+)/(\d+)"), route_delay),
