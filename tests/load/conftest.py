@@ -161,6 +161,10 @@ def socket_counts(pid, port=SERVER_PORT):
     return counts
 
 
+class ServerEnded(AssertionError):
+    """The server process is gone when the test expected it to run."""
+
+
 class Stats:
     def __init__(self, threads, fds, rss_kib, sockets, wineserver_fds=None):
         self.threads = threads
@@ -304,7 +308,7 @@ class Server:
         try:
             threads, fds, rss = process_stats(self.pid)
         except (OSError, AttributeError):
-            raise AssertionError("the %s server has ended: %s" % (self.kind, self.output_text())) from None
+            raise ServerEnded("the %s server has ended: %s" % (self.kind, self.output_text())) from None
         wineserver = None
         if self.kind == "wine":
             ws = wineserver_pid(self.wine.prefix)

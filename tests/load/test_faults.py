@@ -118,9 +118,10 @@ def test_broken_upstream_answers_are_never_stored(server, origin):
 def test_longer_body_than_announced_is_never_stored_beyond_its_length(server, origin):
     """The bytes after the announced length belong to no answer. The native
     build's HTTP client stops at the announced length (the answer is whole
-    and stored); WinInet under Wine hands over every byte, the length then
-    differs and, like a cut answer, it is served as received and not stored.
-    Either way a cache file, if any, holds exactly the announced body."""
+    and stored); WinInet under Wine has been seen to do the same or to hand
+    over every byte, when the length differs and, like a cut answer, the
+    bytes are served as received and not stored. Either way a cache file, if
+    any, holds exactly the announced body."""
     path = "/long/1000/5000"
     for _ in range(2):
         response = get(path)
