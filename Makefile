@@ -13,9 +13,14 @@ bootstrap:
 clean:
 	rm -rf build
 
-# Benchmarks, not tests: results are printed, nothing is asserted.
+# Benchmarks, not tests: results are printed and written to bench/RESULTS.md,
+# nothing is asserted. BENCH_ARGS passes options to bench/bench.py.
 .PHONY: bench
-bench: bootstrap
+bench:
+	scripts/bootstrap --bench
 	cmake --preset native >/dev/null
-	cmake --build --preset native --target out_buf_bench
+	cmake --build --preset native --target out_buf_bench quillet-resource-server
+	cmake --preset windows >/dev/null
+	cmake --build --preset windows --target quillet-resource-server
 	build/native/bin/out_buf_bench
+	/usr/bin/python3 bench/bench.py $(BENCH_ARGS)

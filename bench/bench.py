@@ -13,10 +13,13 @@ KiB, and one 16 MiB resource) at 1, 16 and 64 connections, the cost of cache
 misses against fetching straight from the origin, the cost of a miss by
 size, peak memory while serving a 64 MiB resource, and the time from process
 start to the first answered request. The same nginx plays the origin (the
-upstream the builds are configured with). Writes bench/RESULTS.md and
-build/bench/results.json.
+upstream the builds are configured with). Writes bench/RESULTS.md (or
+--output) and the figures as JSON under build/bench/.
 
-    bench.py [--seconds S] [--only native,wine,nginx] [--output FILE]
+    bench.py [--seconds S] [--only native,wine,nginx] [--build DIR] [--output FILE]
+
+--build takes the servers from another build folder (with native/ and
+windows/ under it), for comparing two versions of the code in one run.
 """
 
 import argparse
@@ -38,8 +41,7 @@ from pathlib import Path
 ROOT = Path(__file__).resolve().parents[1]
 WORK = ROOT / "build" / "bench"
 FILES = WORK / "files"
-NATIVE_SERVER = ROOT / "build" / "native" / "bin" / "quillet-resource-server"
-WINDOWS_SERVER = ROOT / "build" / "windows" / "bin" / "quillet-resource-server.exe"
+SERVER_NAME = "quillet-resource-server"
 WINE_SESSION = ROOT / "scripts" / "wine-session"
 SPREAD = ROOT / "bench" / "spread.lua"
 
@@ -234,11 +236,12 @@ class LocalServer:
 
 
 class NativeServer(LocalServer):
-    def __init__(self):
+    def __init__(self, build):
         super().__init__("native", WORK / "native-run")
+        self.program = build / "native" / "bin" / SERVER_NAME
 
     def command(self):
-        return [str(NATIVE_SERVER)]
+        return [str(self.program)]
 
     def environment(self):
         return os.environ
@@ -248,8 +251,9 @@ class WineServer(LocalServer):
     """The Windows build under Wine, in the bench's own prefix. Its folder is
     under the build tree, which the prefix reaches as drive T:."""
 
-    def __init__(self):
+    def __init__(self, build):
         super().__init__("wine", WORK / "wine-run")
+        self.program = build / "windows" / "bin" / (SERVER_NAME + ".exe")
         self.state = WORK / "wine"
         self.env = None
 
@@ -264,18 +268,18 @@ class WineServer(LocalServer):
                     name, _, value = assignment.partition("=")
                     self.env[name] = value.strip("'\"")
         self.folder.mkdir(parents=True, exist_ok=True)
-        shutil.copy2(WINDOWS_SERVER, self.folder / WINDOWS_SERVER.name)
+        shutil.copy2(self.program, self.folder / self.program.name)
         super().start(probe)
 
     def command(self):
-        return ["wine", "T:\\wine-run\\" + WINDOWS_SERVER.name]
+        return ["wine", "T:\\wine-run\\" + self.program.name]
 
     def environment(self):
         return self.env
 
     def pid(self):
-        # The Windows process is the Wine process whose command line names
-        # the program; the launcher script may have exec'd into it.
+        # Wine shows a Windows process's command line as the Windows one.
+        wanted = self.command()[1].encode()
         for entry in Path("/proc").iterdir():
             if not entry.name.isdigit():
                 continue
@@ -283,9 +287,9 @@ class WineServer(LocalServer):
                 command = (entry / "cmdline").read_bytes()
             except OSError:
                 continue
-            if WINDOWS_SERVER.name.encode() in command and b"wine" in command.lower():
+            if command.startswith(wanted):
                 return int(entry.name)
-        return self.process.pid
+        raise SystemExit("bench: cannot find the Wine server process")
 
     def close_session(self):
         if self.env is not None:
@@ -502,6 +506,7 @@ def main(argv=None):
     parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument("--seconds", type=int, default=5, help="duration of each wrk row")
     parser.add_argument("--only", default="native,wine,nginx", help="servers to measure")
+    parser.add_argument("--build", default=str(ROOT / "build"), help="build folder holding the servers")
     parser.add_argument("--output", default=str(ROOT / "bench" / "RESULTS.md"))
     args = parser.parse_args(argv)
     wanted = args.only.split(",")
@@ -517,10 +522,11 @@ def main(argv=None):
     nginx = Nginx()
     nginx.start()
     results = {}
-    wine = WineServer()
+    build = Path(args.build).resolve()
+    wine = WineServer(build)
     try:
         if "native" in wanted:
-            results["native"] = measure_server(NativeServer(), args.seconds, small_file, big_file)
+            results["native"] = measure_server(NativeServer(build), args.seconds, small_file, big_file)
         if "wine" in wanted:
             results["wine"] = measure_server(wine, args.seconds, small_file, big_file)
         if "nginx" in wanted:
@@ -528,7 +534,7 @@ def main(argv=None):
     finally:
         wine.close_session()
         nginx.stop()
-    (WORK / "results.json").write_text(json.dumps(results, indent=1))
+    (WORK / (Path(args.output).stem + ".json")).write_text(json.dumps(results, indent=1))
     text = report(results, args.seconds)
     Path(args.output).write_text(text)
     print(text)

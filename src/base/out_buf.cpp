@@ -209,3 +209,13 @@ uint8_t* COutBuf::Extend(int32_t count)
     m_nLength += count;
     return area;
 }
+
+bool COutBuf::Prepend(const void* data, int32_t count)
+{
+    if (count == 0) return true;
+    int32_t length = m_nLength;
+    if (!Extend(count)) return false;
+    std::memmove(m_pData + count, m_pData, static_cast<size_t>(length));
+    std::memcpy(m_pData, data, static_cast<size_t>(count));
+    return true;
+}

@@ -44,6 +44,9 @@ public:
     // file cannot be opened, written whole or closed.
     virtual bool SaveToFile(const char* path);
     virtual bool Append(const COutBuf& other);
+    // Puts count bytes before the contents, moving them within the storage
+    // rather than into a second block. Same failures as Write.
+    bool Prepend(const void* data, int32_t count);
     // Sets the growth step; values below 1 count as 1.
     virtual void SetGrowBy(int32_t step);
     // Appends zero bytes until the length is a multiple of m (m below 1: none).

@@ -2,8 +2,6 @@
 
 #include <cstdio>
 
-#include "base/out_buf.h"
-
 bool IsHttpRequestComplete(const std::string& request)
 {
     return request.size() >= 4 && request.compare(request.size() - 4, 4, "\r\n\r\n") == 0;
@@ -57,16 +55,18 @@ std::string FormatHttpDate(int64_t unixSeconds)
     return text;
 }
 
-bool AppendResponseHeader(COutBuf* pOut, const char* status, const std::string& date, int32_t contentLength,
-                          bool bKeepAlive, const std::string& contentType)
+ResponseHeader FormatResponseHeader(const char* status, const std::string& date, int32_t contentLength,
+                                    bool bKeepAlive, const std::string& contentType)
 {
-    char header[2048];
-    int length = std::snprintf(header, sizeof(header),
+    ResponseHeader header;
+    int length = std::snprintf(header.text, sizeof(header.text),
                                "HTTP/1.0 %s\r\nDate: %s\r\nServer: %s\r\nAccept-Ranges: bytes\r\n"
                                "Content-Length: %d\r\nConnection: %s\r\nContent-Type: %s\r\n\r\n",
                                status, date.c_str(), SERVER_NAME, static_cast<int>(contentLength),
                                bKeepAlive ? "Keep-Alive" : "close", contentType.c_str());
-    if (length < 0) return false;
-    size_t size = static_cast<size_t>(length) < sizeof(header) ? static_cast<size_t>(length) : sizeof(header) - 1;
-    return pOut->Write(header, static_cast<int32_t>(size));
+    if (length > 0) {
+        header.length = length < static_cast<int>(sizeof(header.text)) ? length
+                                                                       : static_cast<int>(sizeof(header.text)) - 1;
+    }
+    return header;
 }

@@ -6,8 +6,6 @@
 #include <cstdint>
 #include <string>
 
-class COutBuf;
-
 const char STATUS_OK[] = "200 OK";
 const char STATUS_NOT_IMPLEMENTED[] = "501 Not Implemented";
 const char SERVER_NAME[] = "OrvexWebServer/0.1b";
@@ -34,7 +32,10 @@ bool AsksForKeepAlive(const std::string& request);
 // 1970, on any locale and from any thread.
 std::string FormatHttpDate(int64_t unixSeconds);
 
-// Appends the fixed response header, formatted on the stack: the buffer's
-// storage is the only allocation. False when it cannot grow.
-bool AppendResponseHeader(COutBuf* pOut, const char* status, const std::string& date, int32_t contentLength,
-                          bool bKeepAlive, const std::string& contentType);
+// The fixed response header, formatted without any allocation.
+struct ResponseHeader {
+    char text[512];
+    int32_t length = 0;
+};
+ResponseHeader FormatResponseHeader(const char* status, const std::string& date, int32_t contentLength,
+                                    bool bKeepAlive, const std::string& contentType);

@@ -76,18 +76,20 @@ bool CHTTPServer::HandleRequest(const std::string& request, COutBuf* pResponse, 
     CInputFile cached;
     if (m_cache.OpenCached(line.path, &cached) && cached.Size() <= INT32_MAX) {
         int32_t size = static_cast<int32_t>(cached.Size());
-        if (AppendResponseHeader(pResponse, status, date, size, *pnKeepAlive != 0, contentType)) {
+        ResponseHeader header = FormatResponseHeader(status, date, size, *pnKeepAlive != 0, contentType);
+        if (pResponse->Write(header.text, header.length)) {
             uint8_t* body = size > 0 ? pResponse->Extend(size) : nullptr;
             if (size == 0 || (body && cached.ReadExactly(body, static_cast<size_t>(size)))) return true;
         }
         pResponse->Free();
     }
 
-    COutBuf body;
-    m_cache.Obtain(line.path, &body);
-    pResponse->Reserve(HEADER_RESERVE + body.GetLength());
-    AppendResponseHeader(pResponse, status, date, body.GetLength(), *pnKeepAlive != 0, contentType);
-    pResponse->Append(body);
+    // Otherwise the body is obtained in the response itself and the header
+    // put before it: the body is held once.
+    m_cache.Obtain(line.path, pResponse);
+    ResponseHeader header = FormatResponseHeader(status, date, pResponse->GetLength(), *pnKeepAlive != 0,
+                                                 contentType);
+    pResponse->Prepend(header.text, header.length);
     return true;
 }
 

@@ -31,9 +31,6 @@ protected:
     bool HandleRequest(const std::string& request, COutBuf* pResponse, int* pnKeepAlive) override;
 
 private:
-    // Room for the header in a response built around a fetched body.
-    static constexpr int32_t HEADER_RESERVE = 512;
-
     // The Date header's text for the current second.
     static const std::string& CurrentHttpDate();
 

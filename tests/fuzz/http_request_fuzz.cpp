@@ -4,7 +4,6 @@
 #include <cstdint>
 #include <string>
 
-#include "base/out_buf.h"
 #include "server/http_protocol.h"
 #include "server/mime_table.h"
 
@@ -17,12 +16,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     if (!line.bValid && request.find(' ') != std::string::npos) __builtin_trap();
     if (line.bValid && !line.bGet && line.path != NOT_IMPLEMENTED_PATH) __builtin_trap();
     const std::string& type = ContentTypeForPath(map, line.path);
-    COutBuf out;
-    if (!AppendResponseHeader(&out, line.bGet ? STATUS_OK : STATUS_NOT_IMPLEMENTED, FormatHttpDate(0),
-                              static_cast<int32_t>(size), AsksForKeepAlive(request) && complete, type)) {
-        __builtin_trap();
-    }
-    std::string header(reinterpret_cast<const char*>(out.GetData()), static_cast<size_t>(out.GetLength()));
+    ResponseHeader formatted = FormatResponseHeader(line.bGet ? STATUS_OK : STATUS_NOT_IMPLEMENTED, FormatHttpDate(0),
+                                                    static_cast<int32_t>(size), AsksForKeepAlive(request) && complete,
+                                                    type);
+    std::string header(formatted.text, static_cast<size_t>(formatted.length));
     if (header.size() < 4 || header.compare(header.size() - 4, 4, "\r\n\r\n") != 0) __builtin_trap();
     return 0;
 }

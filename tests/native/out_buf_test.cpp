@@ -60,12 +60,30 @@ TEST(OutBuf, KeepsBytesInOrderAcrossGrowth)
     EXPECT_TRUE(buf.IsEmpty());
 }
 
+TEST(OutBuf, PrependAndExtendPlaceBytesAroundTheContents)
+{
+    COutBuf buf;
+    ASSERT_TRUE(buf.Prepend("body", 4));
+    std::vector<uint8_t> bytes = Pattern(5000);
+    uint8_t* area = buf.Extend(5000);
+    ASSERT_NE(nullptr, area);
+    memcpy(area, bytes.data(), bytes.size());
+    ASSERT_TRUE(buf.Prepend("head|", 5));
+    ASSERT_TRUE(buf.Prepend("", 0));
+    ASSERT_EQ(5009, buf.GetLength());
+    EXPECT_EQ(0, memcmp("head|body", buf.GetData(), 9));
+    EXPECT_EQ(0, memcmp(bytes.data(), buf.GetData() + 9, bytes.size()));
+}
+
 TEST(OutBuf, RejectsNegativeAndOverflowingLengthsUnchanged)
 {
     COutBuf buf;
     ASSERT_TRUE(buf.PutString("abc"));
     EXPECT_FALSE(buf.Write("x", -1));
     EXPECT_FALSE(buf.Write("x", std::numeric_limits<int32_t>::max()));
+    EXPECT_FALSE(buf.Prepend("x", -1));
+    EXPECT_FALSE(buf.Prepend("x", std::numeric_limits<int32_t>::max()));
+    EXPECT_EQ(nullptr, buf.Extend(-1));
     EXPECT_EQ(3, buf.GetLength());
     EXPECT_EQ(256, buf.GetCapacity());
     EXPECT_EQ(0, memcmp("abc", buf.GetData(), 3));
