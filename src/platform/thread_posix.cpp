@@ -2,11 +2,12 @@
 
 #include <pthread.h>
 
+#include <new>
+
 namespace {
 
 class CPosixThread : public CThread {
 public:
-    explicit CPosixThread(pthread_t thread) : m_thread(thread) {}
     ~CPosixThread() override
     {
         if (m_bJoinable) pthread_detach(m_thread);
@@ -18,9 +19,8 @@ public:
         m_bJoinable = false;
     }
 
-private:
-    pthread_t m_thread;
-    bool m_bJoinable = true;
+    pthread_t m_thread{};
+    bool m_bJoinable = false;
 };
 
 void* Entry(void* argument)
@@ -34,11 +34,16 @@ void* Entry(void* argument)
 
 std::unique_ptr<CThread> CThread::Start(std::function<void()> body)
 {
-    auto* argument = new std::function<void()>(std::move(body));
-    pthread_t thread;
-    if (pthread_create(&thread, nullptr, Entry, argument) != 0) {
+    std::unique_ptr<CPosixThread> thread(new (std::nothrow) CPosixThread());
+    auto* argument = new (std::nothrow) std::function<void()>(std::move(body));
+    if (!thread || !argument) {
         delete argument;
         return nullptr;
     }
-    return std::make_unique<CPosixThread>(thread);
+    if (pthread_create(&thread->m_thread, nullptr, Entry, argument) != 0) {
+        delete argument;
+        return nullptr;
+    }
+    thread->m_bJoinable = true;
+    return thread;
 }

@@ -3,13 +3,20 @@
 #include <windows.h>
 #include <process.h>
 
+#include <new>
+
 namespace {
 
 const unsigned int SERVER_THREAD_EXIT_CODE = 4660;
+// Address space reserved for each thread's stack, instead of the program's
+// default of 2 MiB: a 32-bit process serving hundreds of connections at once
+// would otherwise run out of address space.
+const unsigned int STACK_RESERVE_BYTES = 256 * 1024;
 
 class CWin32Thread : public CThread {
 public:
     explicit CWin32Thread(HANDLE handle) : m_handle(handle) {}
+    void Adopt(HANDLE handle) { m_handle = handle; }
     ~CWin32Thread() override
     {
         if (m_handle) CloseHandle(m_handle);
@@ -37,11 +44,18 @@ unsigned int __stdcall Entry(void* argument)
 
 std::unique_ptr<CThread> CThread::Start(std::function<void()> body)
 {
-    auto* argument = new std::function<void()>(std::move(body));
-    uintptr_t handle = _beginthreadex(nullptr, 0, Entry, argument, 0, nullptr);
+    std::unique_ptr<CWin32Thread> thread(new (std::nothrow) CWin32Thread(nullptr));
+    auto* argument = new (std::nothrow) std::function<void()>(std::move(body));
+    if (!thread || !argument) {
+        delete argument;
+        return nullptr;
+    }
+    uintptr_t handle = _beginthreadex(nullptr, STACK_RESERVE_BYTES, Entry, argument,
+                                      STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr);
     if (!handle) {
         delete argument;
         return nullptr;
     }
-    return std::make_unique<CWin32Thread>(reinterpret_cast<HANDLE>(handle));
+    thread->Adopt(reinterpret_cast<HANDLE>(handle));
+    return thread;
 }

@@ -1,9 +1,10 @@
 #include "server/generic_server.h"
 
 #include <chrono>
-#include <vector>
+#include <new>
 
 #include "base/out_buf.h"
+#include "platform/system_memory.h"
 
 CGenericServer::~CGenericServer()
 {
@@ -95,18 +96,27 @@ void CGenericServer::ListenerMain(uint16_t port)
         std::unique_ptr<IServerConnection> connection = listener->Accept(&ip, &peerPort);
         if (!connection) continue;
         OnAccept(ip.c_str(), peerPort);
-
-        std::lock_guard<std::mutex> accept(m_acceptLock);
-        auto entry = std::make_unique<ConnectionThread>();
-        ConnectionThread* self = entry.get();
-        // The connection moves into its thread; one that cannot be created
-        // closes the socket with the connection object.
-        auto shared = std::make_shared<std::unique_ptr<IServerConnection>>(std::move(connection));
-        entry->thread = CThread::Start([this, shared, self] { ConnectionMain(std::move(*shared), self); });
-        if (!entry->thread) continue;
-        std::lock_guard<std::mutex> lock(m_threadListLock);
-        m_running.push_back(std::move(entry));
+        // Out of memory or address space, the connection is closed and the
+        // server goes on with the ones it holds.
+        try {
+            StartConnectionThread(std::move(connection));
+        } catch (const std::bad_alloc&) {
+        }
     }
+}
+
+void CGenericServer::StartConnectionThread(std::unique_ptr<IServerConnection> connection)
+{
+    std::lock_guard<std::mutex> accept(m_acceptLock);
+    auto entry = std::make_unique<ConnectionThread>();
+    ConnectionThread* self = entry.get();
+    // The connection moves into its thread; one that cannot be created
+    // closes the socket with the connection object.
+    auto shared = std::make_shared<std::unique_ptr<IServerConnection>>(std::move(connection));
+    entry->thread = CThread::Start([this, shared, self] { ConnectionMain(std::move(*shared), self); });
+    if (!entry->thread) return;
+    std::lock_guard<std::mutex> lock(m_threadListLock);
+    m_running.push_back(std::move(entry));
 }
 
 void CGenericServer::ReaperMain()
@@ -122,6 +132,7 @@ void CGenericServer::ReaperMain()
         // A finished thread has left its work and is about to exit: joining
         // waits for that exit. A thread is never terminated from outside,
         // which could leave a lock of the heap held.
+        bool reaped = !m_finished.empty();
         while (!m_finished.empty()) {
             std::unique_ptr<ConnectionThread> done = std::move(m_finished.front());
             m_finished.pop_front();
@@ -129,12 +140,43 @@ void CGenericServer::ReaperMain()
             done->thread->Join();
             lock.lock();
         }
+        // The last connection has ended: what the burst held goes back to
+        // the system rather than staying with the heap.
+        if (reaped && m_running.empty()) {
+            lock.unlock();
+            ReturnFreeHeapMemory();
+            lock.lock();
+        }
     }
 }
 
 void CGenericServer::ConnectionMain(std::unique_ptr<IServerConnection> connection, ConnectionThread* self)
 {
-    std::vector<char> area(RECEIVE_AREA_BYTES);
+    try {
+        Serve(*connection);
+    } catch (const std::bad_alloc&) {
+        // Out of memory: this connection ends, the server goes on.
+    }
+    connection.reset();
+
+    // Move this thread from the running list to the finished list. Taking the
+    // accept lock first guarantees the listener has registered it.
+    std::lock_guard<std::mutex> accept(m_acceptLock);
+    std::lock_guard<std::mutex> lock(m_threadListLock);
+    for (auto it = m_running.begin(); it != m_running.end(); ++it) {
+        if (it->get() == self) {
+            m_finished.push_back(std::move(*it));
+            m_running.erase(it);
+            m_finishedChanged.notify_all();
+            break;
+        }
+    }
+}
+
+void CGenericServer::Serve(IServerConnection& connection)
+{
+    CPageBlock area(RECEIVE_AREA_BYTES);
+    if (!area.Data()) return;
     std::string request;
     COutBuf response;
     int keepAlive = 0;
@@ -147,7 +189,7 @@ void CGenericServer::ConnectionMain(std::unique_ptr<IServerConnection> connectio
             size_t rest = static_cast<size_t>(response.GetLength()) - offset;
             int chunk = rest < static_cast<size_t>(MAX_SEND_BYTES) ? static_cast<int>(rest) : MAX_SEND_BYTES;
             int sent = 0;
-            SendResult result = connection->Send(response.GetData() + offset, chunk, &sent);
+            SendResult result = connection.Send(response.GetData() + offset, chunk, &sent);
             if (result == SendResult::WOULD_BLOCK) {
                 pending = true;
                 return true;
@@ -176,16 +218,21 @@ void CGenericServer::ConnectionMain(std::unique_ptr<IServerConnection> connectio
         return send();
     };
 
-    bool open = connection->Select();
+    bool open = connection.Select();
     while (open) {
         SocketEvents events;
-        if (connection->Wait(&events) != WaitResult::EVENTS) break;
+        if (connection.Wait(&events) != WaitResult::EVENTS) break;
         if (events.bRead) {
-            int received = connection->Receive(area.data(), RECEIVE_AREA_BYTES);
+            int received = connection.Receive(area.Data(), RECEIVE_AREA_BYTES);
             if (received > 0) {
-                request.append(area.data(), static_cast<size_t>(received));
-                // Bytes that arrive while a send waits are kept for later.
-                if (!pending) open = handle();
+                request.append(area.Data(), static_cast<size_t>(received));
+                // Bytes that arrive while a send waits are kept for later,
+                // up to the limit of one request.
+                if (!pending) {
+                    open = handle();
+                } else if (request.size() > MAX_REQUEST_BYTES) {
+                    open = false;
+                }
             }
         }
         if (open && events.bWrite && pending) {
@@ -194,19 +241,5 @@ void CGenericServer::ConnectionMain(std::unique_ptr<IServerConnection> connectio
             while (open && !pending && !request.empty() && IsRequestComplete(request)) open = handle();
         }
         if (events.bClose) open = false;
-    }
-    connection.reset();
-
-    // Move this thread from the running list to the finished list. Taking the
-    // accept lock first guarantees the listener has registered it.
-    std::lock_guard<std::mutex> accept(m_acceptLock);
-    std::lock_guard<std::mutex> lock(m_threadListLock);
-    for (auto it = m_running.begin(); it != m_running.end(); ++it) {
-        if (it->get() == self) {
-            m_finished.push_back(std::move(*it));
-            m_running.erase(it);
-            m_finishedChanged.notify_all();
-            break;
-        }
     }
 }

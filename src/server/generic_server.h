@@ -63,7 +63,10 @@ private:
 
     void ListenerMain(uint16_t port);
     void ReaperMain();
+    void StartConnectionThread(std::unique_ptr<IServerConnection> connection);
     void ConnectionMain(std::unique_ptr<IServerConnection> connection, ConnectionThread* self);
+    // Receives requests and sends responses until the connection ends.
+    void Serve(IServerConnection& connection);
     void ReapFinished();
 
     std::unique_ptr<CStopSignal> m_pStop;

@@ -7,8 +7,12 @@
 
 namespace {
 
+// Only a path that starts with "/" is appended to the upstream base: any
+// other text would run into the address's host part ("@host/..." would send
+// the request to another host, with the configured one as a user name).
 bool IsFetchablePath(const std::string& path)
 {
+    if (path.empty() || path[0] != '/') return false;
     for (unsigned char c : path) {
         if (c <= 0x20 || c == 0x7F) return false;
     }

@@ -37,7 +37,8 @@ public:
     // upstream answered 200 with the whole announced length, writing it under
     // a temporary name first so that no reader ever sees a partial file.
     // Simultaneous misses for one path cause one upstream request. A path
-    // holding a control byte, a blank or DEL is never fetched (empty body).
+    // that does not start with "/" or holds a control byte, a blank or DEL is
+    // never fetched (empty body).
     void Obtain(const std::string& path, COutBuf* body);
 
 private:

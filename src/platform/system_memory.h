@@ -1,0 +1,28 @@
+// Memory taken from and given back to the system directly, around the
+// heap: a connection server that has just held a thousand connections
+// should not stay at the size of that burst.
+#pragma once
+
+#include <cstddef>
+
+// A block of whole pages taken straight from the system and given back to it
+// when the block goes. For large per-connection areas: a heap would keep
+// them resident after a burst of connections has ended.
+class CPageBlock {
+public:
+    explicit CPageBlock(size_t size);
+    ~CPageBlock();
+    CPageBlock(const CPageBlock&) = delete;
+    CPageBlock& operator=(const CPageBlock&) = delete;
+
+    // Null when the system could not give the block.
+    char* Data() const { return m_pData; }
+
+private:
+    char* m_pData = nullptr;
+    size_t m_nSize = 0;
+};
+
+// Gives the heap's free pages back to the system. The heap keeps what freed
+// threads held in arenas of their own; called once a burst has ended.
+void ReturnFreeHeapMemory();

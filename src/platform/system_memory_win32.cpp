@@ -1,0 +1,21 @@
+#include "platform/system_memory.h"
+
+#include <malloc.h>
+#include <windows.h>
+
+CPageBlock::CPageBlock(size_t size)
+{
+    m_pData = static_cast<char*>(VirtualAlloc(nullptr, size, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE));
+    if (m_pData) m_nSize = size;
+}
+
+CPageBlock::~CPageBlock()
+{
+    if (m_pData) VirtualFree(m_pData, 0, MEM_RELEASE);
+}
+
+void ReturnFreeHeapMemory()
+{
+    // The C runtime's own heap, which malloc and new draw from.
+    _heapmin();
+}
