@@ -42,6 +42,9 @@ public:
     int64_t Size() const { return m_nSize; }
     // Reads exactly size bytes from where the last read ended.
     bool ReadExactly(void* pBuffer, size_t size);
+    // The descriptor (POSIX) or HANDLE (Windows), for sending the file
+    // straight to a socket.
+    intptr_t NativeHandle() const { return m_handle; }
 
 private:
     intptr_t m_handle = -1;

@@ -7,6 +7,8 @@
 #include <memory>
 #include <string>
 
+class CInputFile;
+
 // A manual-reset signal that ends every waiting server thread.
 class CStopSignal {
 public:
@@ -38,6 +40,11 @@ public:
     virtual int Receive(void* pBuffer, int nSize) = 0;
     // One send of at most nSize bytes; *pnSent is what went out.
     virtual SendResult Send(const void* pData, int nSize, int* pnSent) = 0;
+    // One send of nHead bytes from pHead followed by nCount bytes of the file
+    // from nOffset; *pnSent counts both, head first. A file that ends before
+    // nOffset + nCount fails the send.
+    virtual SendResult SendWithFile(const void* pHead, int nHead, CInputFile& file, int64_t nOffset, int nCount,
+                                    int* pnSent) = 0;
 };
 
 // A listening socket on 127.0.0.1 only. Used by the listener thread.

@@ -4,8 +4,32 @@
 #include <winsock2.h>
 #include <ws2tcpip.h>
 
+#include <memory>
+#include <new>
+
+#include "platform/file_system.h"
 
 namespace {
+
+// A file's bytes are read into a block of at most this size per send.
+const int FILE_CHUNK_BYTES = 512 * 1024;
+
+// Reads exactly nCount bytes of the file from nOffset; false when it ends
+// before or cannot be read.
+bool ReadAt(HANDLE file, int64_t nOffset, char* pBuffer, int nCount)
+{
+    while (nCount > 0) {
+        OVERLAPPED at = {};
+        at.Offset = static_cast<DWORD>(nOffset);
+        at.OffsetHigh = static_cast<DWORD>(static_cast<uint64_t>(nOffset) >> 32);
+        DWORD done = 0;
+        if (!ReadFile(file, pBuffer, static_cast<DWORD>(nCount), &done, &at) || done == 0) return false;
+        pBuffer += done;
+        nOffset += done;
+        nCount -= static_cast<int>(done);
+    }
+    return true;
+}
 
 class CWin32StopSignal : public CStopSignal {
 public:
@@ -62,16 +86,39 @@ public:
     SendResult Send(const void* pData, int nSize, int* pnSent) override
     {
         WSABUF buffer = {static_cast<ULONG>(nSize), const_cast<char*>(static_cast<const char*>(pData))};
+        return SendBuffers(&buffer, 1, pnSent);
+    }
+
+    // The file's part is read into a block first and goes out with the head
+    // in one gathering send. Bytes read but not taken by the socket are read
+    // again by the next call.
+    SendResult SendWithFile(const void* pHead, int nHead, CInputFile& file, int64_t nOffset, int nCount,
+                            int* pnSent) override
+    {
+        *pnSent = 0;
+        int chunk = nCount < FILE_CHUNK_BYTES ? nCount : FILE_CHUNK_BYTES;
+        std::unique_ptr<char[]> block(chunk > 0 ? new (std::nothrow) char[chunk] : nullptr);
+        if (chunk > 0 && (!block || !ReadAt(reinterpret_cast<HANDLE>(file.NativeHandle()), nOffset, block.get(),
+                                            chunk))) {
+            return SendResult::FAILED;
+        }
+        WSABUF buffers[2] = {{static_cast<ULONG>(nHead), const_cast<char*>(static_cast<const char*>(pHead))},
+                             {static_cast<ULONG>(chunk), block.get()}};
+        return nHead > 0 ? SendBuffers(buffers, 2, pnSent) : SendBuffers(buffers + 1, 1, pnSent);
+    }
+
+private:
+    SendResult SendBuffers(WSABUF* pBuffers, DWORD nBuffers, int* pnSent)
+    {
         DWORD sent = 0;
         *pnSent = 0;
-        if (WSASend(m_socket, &buffer, 1, &sent, 0, nullptr, nullptr) != 0) {
+        if (WSASend(m_socket, pBuffers, nBuffers, &sent, 0, nullptr, nullptr) != 0) {
             return WSAGetLastError() == WSAEWOULDBLOCK ? SendResult::WOULD_BLOCK : SendResult::FAILED;
         }
         *pnSent = static_cast<int>(sent);
         return SendResult::SENT;
     }
 
-private:
     SOCKET m_socket;
     WSAEVENT m_stop;
     WSAEVENT m_event = WSA_INVALID_EVENT;

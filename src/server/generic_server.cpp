@@ -178,18 +178,31 @@ void CGenericServer::Serve(IServerConnection& connection)
     CPageBlock area(RECEIVE_AREA_BYTES);
     if (!area.Data()) return;
     std::string request;
-    COutBuf response;
+    CServerResponse response;
     int keepAlive = 0;
-    size_t offset = 0;
+    int64_t offset = 0;
     bool pending = false;
 
-    // Sends the rest of the response; false when the connection must end.
+    // Sends the rest of the response, the buffer and then any file, in sends
+    // of at most MAX_SEND_BYTES; false when the connection must end.
     auto send = [&]() -> bool {
-        for (;;) {
-            size_t rest = static_cast<size_t>(response.GetLength()) - offset;
-            int chunk = rest < static_cast<size_t>(MAX_SEND_BYTES) ? static_cast<int>(rest) : MAX_SEND_BYTES;
+        const int64_t length = response.GetLength();
+        const int64_t total = response.TotalLength();
+        while (offset < total) {
+            int64_t headRest = offset < length ? length - offset : 0;
+            int head = static_cast<int>(headRest < MAX_SEND_BYTES ? headRest : MAX_SEND_BYTES);
+            const uint8_t* headData = head > 0 ? response.GetData() + offset : nullptr;
             int sent = 0;
-            SendResult result = connection.Send(response.GetData() + offset, chunk, &sent);
+            SendResult result;
+            if (CInputFile* file = response.File()) {
+                int64_t fileOffset = offset < length ? 0 : offset - length;
+                int64_t fileRest = response.FileSize() - fileOffset;
+                int room = MAX_SEND_BYTES - head;
+                int count = static_cast<int>(fileRest < room ? fileRest : room);
+                result = connection.SendWithFile(headData, head, *file, fileOffset, count, &sent);
+            } else {
+                result = connection.Send(headData, head, &sent);
+            }
             if (result == SendResult::WOULD_BLOCK) {
                 pending = true;
                 return true;
@@ -198,8 +211,7 @@ void CGenericServer::Serve(IServerConnection& connection)
                 keepAlive = 0;
                 return false;
             }
-            offset += static_cast<size_t>(sent);
-            if (offset >= static_cast<size_t>(response.GetLength())) break;
+            offset += sent;
         }
         pending = false;
         OnSent(static_cast<uint32_t>(offset));

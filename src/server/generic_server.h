@@ -14,8 +14,7 @@
 
 #include "platform/server_socket.h"
 #include "platform/thread.h"
-
-class COutBuf;
+#include "server/server_response.h"
 
 class CGenericServer {
 public:
@@ -52,9 +51,10 @@ protected:
     virtual int OnSent(uint32_t nBytes) = 0;
     // True when request holds a whole request.
     virtual bool IsRequestComplete(const std::string& request) = 0;
-    // Appends the whole response to pResponse; may set *pnKeepAlive to 1.
-    // False closes the connection with nothing sent.
-    virtual bool HandleRequest(const std::string& request, COutBuf* pResponse, int* pnKeepAlive) = 0;
+    // Appends the whole response to pResponse, or its head with a file to
+    // follow it; may set *pnKeepAlive to 1. False closes the connection with
+    // nothing sent.
+    virtual bool HandleRequest(const std::string& request, CServerResponse* pResponse, int* pnKeepAlive) = 0;
 
 private:
     struct ConnectionThread {

@@ -2,6 +2,7 @@
 
 #include <climits>
 #include <ctime>
+#include <memory>
 
 #include "base/out_buf.h"
 #include "build_config.h"
@@ -63,7 +64,7 @@ bool CHTTPServer::IsRequestComplete(const std::string& request)
     return IsHttpRequestComplete(request);
 }
 
-bool CHTTPServer::HandleRequest(const std::string& request, COutBuf* pResponse, int* pnKeepAlive)
+bool CHTTPServer::HandleRequest(const std::string& request, CServerResponse* pResponse, int* pnKeepAlive)
 {
     RequestLine line = ParseRequestLine(request);
     if (!line.bValid) return false;
@@ -72,14 +73,14 @@ bool CHTTPServer::HandleRequest(const std::string& request, COutBuf* pResponse, 
     const std::string& contentType = ContentTypeForPath(m_mimeMap, line.path);
     const std::string& date = CurrentHttpDate();
 
-    // A hit is read straight into the response, after the header.
-    CInputFile cached;
-    if (m_cache.OpenCached(line.path, &cached) && cached.Size() <= INT32_MAX) {
-        int32_t size = static_cast<int32_t>(cached.Size());
+    // A hit: the header, then the cache file itself, sent from the file.
+    auto cached = std::make_unique<CInputFile>();
+    if (m_cache.OpenCached(line.path, cached.get()) && cached->Size() <= INT32_MAX) {
+        int32_t size = static_cast<int32_t>(cached->Size());
         ResponseHeader header = FormatResponseHeader(status, date, size, *pnKeepAlive != 0, contentType);
         if (pResponse->Write(header.text, header.length)) {
-            uint8_t* body = size > 0 ? pResponse->Extend(size) : nullptr;
-            if (size == 0 || (body && cached.ReadExactly(body, static_cast<size_t>(size)))) return true;
+            if (size > 0) pResponse->AttachFile(std::move(cached));
+            return true;
         }
         pResponse->Free();
     }

@@ -28,7 +28,7 @@ protected:
     int OnAccept(const char* ip, uint16_t port) override;
     int OnSent(uint32_t nBytes) override;
     bool IsRequestComplete(const std::string& request) override;
-    bool HandleRequest(const std::string& request, COutBuf* pResponse, int* pnKeepAlive) override;
+    bool HandleRequest(const std::string& request, CServerResponse* pResponse, int* pnKeepAlive) override;
 
 private:
     // The Date header's text for the current second.

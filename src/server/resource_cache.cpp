@@ -55,7 +55,6 @@ bool CResourceCache::OpenCached(const std::string& path, CInputFile* pFile) cons
 void CResourceCache::Obtain(const std::string& path, COutBuf* body)
 {
     std::string file = FilePath(path);
-    if (body->LoadFromFile(file.c_str())) return;
     if (!IsFetchablePath(path)) return;
 
     std::shared_ptr<Fetch> fetch;

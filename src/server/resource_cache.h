@@ -32,8 +32,9 @@ public:
     // Opens the cache file of a request path; false on a miss.
     bool OpenCached(const std::string& path, CInputFile* pFile) const;
 
-    // Fills body with the resource's bytes: the cache file on a hit, else
-    // whatever the upstream delivered. Stores a fetched body only when the
+    // For a path whose cache file OpenCached did not find: fills body with
+    // the resource's bytes, the cache file if another connection has stored
+    // it since, else whatever the upstream delivered. Stores a fetched body only when the
     // upstream answered 200 with the whole announced length, writing it under
     // a temporary name first so that no reader ever sees a partial file.
     // Simultaneous misses for one path cause one upstream request. A path

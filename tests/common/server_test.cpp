@@ -308,6 +308,22 @@ TEST_F(LocalServer, LargeResponseReachesASlowReaderWholeAndInOrder)
     EXPECT_TRUE(Body(response) == PatternText(size));
 }
 
+TEST_F(LocalServer, ClientsLeavingInTheMiddleOfACachedFileLeaveTheServerServing)
+{
+    const size_t size = 8u << 20;
+    const std::string request = "GET /len/" + std::to_string(size) + " HTTP/1.1\r\n\r\n";
+    GetPath("/len/" + std::to_string(size));   // now cached
+    for (int i = 0; i < 8; ++i) {
+        TestSocket client;
+        ASSERT_TRUE(client.Connect(PORT));
+        client.Send(request);
+        EXPECT_FALSE(client.Read(5000, nullptr, 64 * 1024).empty());
+        // Closed with unread bytes: the server's next send meets a reset.
+    }
+    EXPECT_TRUE(WaitFor([&] { return m_server.ThreadCount() == 0; }, 10000));
+    EXPECT_TRUE(Body(Get(request)) == PatternText(size));
+}
+
 TEST_F(LocalServer, ClosedConnectionsEndTheirThreadsAndAreReaped)
 {
     {
