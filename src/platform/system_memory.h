@@ -23,6 +23,11 @@ private:
     size_t m_nSize = 0;
 };
 
+// Sets the heap to give large free blocks back to the system as they are
+// freed, rather than keeping up to twice the largest block freed so far in
+// every thread arena. Called once, when a server starts.
+void LimitHeapRetention();
+
 // Gives the heap's free pages back to the system. The heap keeps what freed
 // threads held in arenas of their own; called once a burst has ended.
 void ReturnFreeHeapMemory();

@@ -16,6 +16,26 @@ CPageBlock::~CPageBlock()
     if (m_pData) munmap(m_pData, m_nSize);
 }
 
+namespace {
+
+// Blocks from this size up are mapped on their own and unmapped when freed;
+// an arena's free top beyond it is given back. Fixing either value ends
+// glibc's raising of both after each large block freed.
+const int LARGE_BLOCK_BYTES = 1024 * 1024;
+
+}  // namespace
+
+void LimitHeapRetention()
+{
+    mallopt(M_MMAP_THRESHOLD, LARGE_BLOCK_BYTES);
+    mallopt(M_TRIM_THRESHOLD, LARGE_BLOCK_BYTES);
+    // One arena for all threads: glibc gives back the free top of the main
+    // arena only (malloc_trim included); a thread arena keeps its top, often
+    // megabytes, once its last free was a small block. Connection threads
+    // allocate little besides bodies, so sharing costs them little.
+    mallopt(M_ARENA_MAX, 1);
+}
+
 void ReturnFreeHeapMemory()
 {
     // Walks every arena, not only the main one, and releases whole free

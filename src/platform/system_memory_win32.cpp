@@ -14,6 +14,11 @@ CPageBlock::~CPageBlock()
     if (m_pData) VirtualFree(m_pData, 0, MEM_RELEASE);
 }
 
+void LimitHeapRetention()
+{
+    // The C runtime's heap gives large blocks back to the system on its own.
+}
+
 void ReturnFreeHeapMemory()
 {
     // The C runtime's own heap, which malloc and new draw from.

@@ -15,6 +15,7 @@ bool CGenericServer::Start(uint16_t port)
 {
     if (m_bStarted || m_pStop) return false;
     m_nPort = port;
+    LimitHeapRetention();
     m_pStop = CStopSignal::Create();
     if (!m_pStop) return false;
 

@@ -315,37 +315,49 @@ class Server:
             wineserver = len(os.listdir("/proc/%d/fd" % ws)) if ws else None
         return Stats(threads, fds, rss, socket_counts(self.pid), wineserver)
 
-    def idle(self, timeout=30):
-        """Stats once no accepted connection is left and the thread and
-        descriptor counts have stayed the same for a second."""
+    # Wine's HTTP client keeps idle upstream connections for about a minute,
+    # and a thread that closes them, which ends with the last of them. With
+    # drained=True the idle and settled figures are read once that pool has
+    # emptied, so that both are taken in the same state whatever the time
+    # between them.
+    POOL_TIMEOUT = 150
+
+    def pool_empty(self, stats, drained):
+        return not drained or self.kind != "wine" or stats.sockets["other"] == 0
+
+    def idle(self, timeout=30, drained=False):
+        """Stats once no accepted connection is left (with drained, nor any
+        pooled upstream connection under Wine) and the thread and descriptor
+        counts have stayed the same for a second."""
         seen = []
 
         def steady():
             now = self.stats()
-            key = (now.threads, now.fds_but_upstream, now.sockets["accepted"])
+            key = (now.threads, now.fds_but_upstream, now.sockets["accepted"], self.pool_empty(now, drained))
             seen.append((key, now))
             recent = [k for k, _ in seen[-6:]]
-            return len(recent) == 6 and len(set(recent)) == 1 and key[2] == 0
+            return len(recent) == 6 and len(set(recent)) == 1 and key[2] == 0 and key[3]
 
-        wait_until(steady, timeout, 0.2)
+        wait_until(steady, timeout + (self.POOL_TIMEOUT if drained else 0), 0.2)
         return seen[-1][1]
 
-    def settled_like(self, idle, timeout=30):
+    def settled_like(self, idle, timeout=30, drained=False):
         """Waits until no accepted connection is left and the thread and
         descriptor counts are back at idle's (upstream sockets that a
-        Windows HTTP client keeps for reuse aside); returns the last stats."""
+        Windows HTTP client keeps for reuse aside, unless drained asks for
+        its pool to have emptied); returns the last stats."""
         last = [None]
 
         def back():
             now = last[0] = self.stats()
             same = (now.sockets["accepted"] == 0 and now.threads == idle.threads
-                    and now.fds_but_upstream == idle.fds_but_upstream)
+                    and now.fds_but_upstream == idle.fds_but_upstream and self.pool_empty(now, drained))
             if now.wineserver_fds is not None and idle.wineserver_fds is not None:
                 same = same and (now.wineserver_fds - now.sockets["other"]
                                  == idle.wineserver_fds - idle.sockets["other"])
             return same
 
-        wait_until(back, timeout, 0.2)
+        wait_until(back, timeout + (self.POOL_TIMEOUT if drained else 0), 0.2)
         return last[0]
 
     def stop(self):

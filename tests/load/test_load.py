@@ -5,7 +5,8 @@ and stored) and 404 answers (fetched every time, never stored).
 Passes when every response is whole and its body has the MD5 of the origin's
 body, every cache file holds exactly the origin's body, and once the clients
 have closed: no accepted connection is left, the thread and descriptor counts
-are back at their idle values (read after a small warm-up) and the resident
+are back at their idle values (read after a small warm-up and, under Wine,
+once its HTTP client's pool of upstream connections has emptied) and the resident
 memory is back within RSS_MARGIN_KIB of its idle value (native) or of its
 value after a first equal load (Wine, whose heap keeps freed memory).
 Under Wine the descriptors of the process and of its wineserver are counted;
@@ -52,14 +53,14 @@ def hold_load(server, connections, requests, seed, rounds=1):
     round); returns the figures and the stats at idle and after each round."""
     warm = asyncio.run(run_load(SERVER_PORT, WARM_UP_CONNECTIONS, WARM_UP_REQUESTS, RequestPlan(seed=1)))
     assert warm.failed == 0, warm.as_dict()
-    idle = server.idle()
+    idle = server.idle(drained=True)
     plan = RequestPlan(seed=seed)
     results, afters = [], []
     for _ in range(rounds):
         result = asyncio.run(run_load(SERVER_PORT, connections, requests // rounds, plan))
         if not server.alive():
             raise ServerEnded("the server died under load: " + server.output_text())
-        server.settled_like(idle, timeout=60)
+        server.settled_like(idle, timeout=60, drained=True)
         limit = (afters[-1] if afters else idle).rss_kib + RSS_MARGIN_KIB
         wait_until(lambda: server.stats().rss_kib <= limit, 10, 0.2)
         results.append(result)
