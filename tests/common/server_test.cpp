@@ -271,12 +271,18 @@ TEST(LocalServerOffline, UnreachableUpstreamGivesAnEmptyOkAndNoFile)
     EXPECT_FALSE(PathExists(server.CacheRoot() + Md5Hex("/a.png", 6)));
 }
 
-TEST_F(LocalServer, PathWithControlBytesNeverReachesTheUpstream)
+TEST_F(LocalServer, PathWithControlBytesOrWithoutLeadingSlashNeverReachesTheUpstream)
 {
     std::string response = Get("GET /len/5\r\nX-Injected: 1\r\n\r\n");
     EXPECT_EQ("0", Header(response, "Content-Length"));
     Get("GET /len/5\x01x HTTP/1.1\r\n\r\n");
     Get("GET /len/5\x7fx HTTP/1.1\r\n\r\n");
+    // A target that does not start with "/" would run into the upstream
+    // address's host part: "@host:port/..." names a host of the client's
+    // choosing (here the origin itself, so that a fetch would show in its log).
+    const std::string origin = OriginBase().substr(std::string("http://").size());
+    EXPECT_EQ("0", Header(Get("GET @" + origin + "/len/5 HTTP/1.1\r\n\r\n"), "Content-Length"));
+    Get("GET len/5 HTTP/1.1\r\n\r\n");
     EXPECT_EQ("[]", OriginControl("/__log")) << "the upstream saw a request";
 }
 
