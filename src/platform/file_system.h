@@ -25,10 +25,10 @@ bool MakeDirectory(const std::string& path);
 bool RenameReplacing(const std::string& from, const std::string& to);
 void RemoveFile(const std::string& path);
 
-// A file opened for reading whole. Its size is read once, at opening: cache
+// A file opened for sending whole. Its size is read once, at opening: cache
 // files are replaced by renaming, never rewritten in place, so the bytes
-// read afterwards are the ones of that size, and a response header can name
-// the length before the body is read straight into the response. Others may
+// sent afterwards are the ones of that size, and a response header can name
+// the length before the body is sent straight from the file. Others may
 // delete or replace the file while it is open.
 class CInputFile {
 public:
@@ -40,8 +40,6 @@ public:
     // Opens path (8-bit text) and reads its size; false when it cannot.
     bool Open(const std::string& path);
     int64_t Size() const { return m_nSize; }
-    // Reads exactly size bytes from where the last read ended.
-    bool ReadExactly(void* pBuffer, size_t size);
     // The descriptor (POSIX) or HANDLE (Windows), for sending the file
     // straight to a socket.
     intptr_t NativeHandle() const { return m_handle; }

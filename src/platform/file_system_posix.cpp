@@ -76,16 +76,3 @@ bool CInputFile::Open(const std::string& path)
     m_nSize = static_cast<int64_t>(status.st_size);
     return true;
 }
-
-bool CInputFile::ReadExactly(void* pBuffer, size_t size)
-{
-    char* bytes = static_cast<char*>(pBuffer);
-    while (size > 0) {
-        ssize_t done = read(static_cast<int>(m_handle), bytes, size);
-        if (done < 0 && errno == EINTR) continue;
-        if (done <= 0) return false;
-        bytes += done;
-        size -= static_cast<size_t>(done);
-    }
-    return true;
-}

@@ -77,16 +77,3 @@ bool CInputFile::Open(const std::string& path)
     m_nSize = size.QuadPart;
     return true;
 }
-
-bool CInputFile::ReadExactly(void* pBuffer, size_t size)
-{
-    char* bytes = static_cast<char*>(pBuffer);
-    while (size > 0) {
-        DWORD piece = size > 0x40000000u ? 0x40000000u : static_cast<DWORD>(size);
-        DWORD done = 0;
-        if (!ReadFile(reinterpret_cast<HANDLE>(m_handle), bytes, piece, &done, nullptr) || done == 0) return false;
-        bytes += done;
-        size -= done;
-    }
-    return true;
-}

@@ -28,6 +28,6 @@ private:
 // every thread arena. Called once, when a server starts.
 void LimitHeapRetention();
 
-// Gives the heap's free pages back to the system. The heap keeps what freed
-// threads held in arenas of their own; called once a burst has ended.
+// Gives the heap's free pages back to the system; called once a burst of
+// connections has ended.
 void ReturnFreeHeapMemory();

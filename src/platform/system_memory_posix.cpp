@@ -38,7 +38,7 @@ void LimitHeapRetention()
 
 void ReturnFreeHeapMemory()
 {
-    // Walks every arena, not only the main one, and releases whole free
-    // pages inside them as well as at their tops.
+    // Releases the main arena's free top and the whole free pages inside
+    // it; with one arena that is the whole heap.
     malloc_trim(0);
 }

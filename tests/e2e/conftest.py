@@ -8,7 +8,6 @@ import os
 import shutil
 import subprocess
 import sys
-import time
 import urllib.request
 from pathlib import Path
 
@@ -26,15 +25,8 @@ ORIGIN_SCRIPT = ROOT / "tests" / "tools" / "test_origin.py"
 ORIGIN_PORT = 18302
 HELPERS = BUILD / "bin"
 
-
-def wait_until(condition, timeout, interval=0.05):
-    """Polls condition until it returns a true value or timeout seconds pass."""
-    deadline = time.monotonic() + timeout
-    while True:
-        value = condition()
-        if value or time.monotonic() > deadline:
-            return value
-        time.sleep(interval)
+sys.path.insert(0, str(ROOT / "tests" / "tools"))
+from waiting import wait_until  # noqa: E402,F401
 
 
 class WinePrefix:

@@ -33,6 +33,7 @@ ORIGIN_SCRIPT = ROOT / "tests" / "tools" / "test_origin.py"
 
 sys.path.insert(0, str(ROOT / "tests" / "tools"))
 from test_origin import NOT_FOUND_HTML, pattern  # noqa: E402
+from waiting import wait_until  # noqa: E402,F401
 
 HOST = "127.0.0.1"
 SERVER_PORT = 12315
@@ -56,17 +57,6 @@ def pytest_configure(config):
     sys.stdout.flush()
     sys.stderr.flush()
     os.execv(str(RUN), [str(RUN), *sys.argv[1:]])
-
-
-def wait_until(condition, timeout, interval=0.05):
-    """Polls condition until it returns a true value or timeout seconds pass;
-    returns the last value."""
-    deadline = time.monotonic() + timeout
-    while True:
-        value = condition()
-        if value or time.monotonic() > deadline:
-            return value
-        time.sleep(interval)
 
 
 def md5_hex(data):

@@ -50,32 +50,26 @@ def test_clients_that_vanish_leave_no_thread_or_socket_behind(server, origin):
     assert get(BIG).body == pattern(8000000)
     idle = idle_stats(server)
 
-    def vanish_mid_response(i):
+    def vanish(i, request, read_first):
+        """Sends request and goes, half of the clients with a reset: after
+        the first bytes of the answer, or after a moment without reading."""
         sock = socket.create_connection(("127.0.0.1", 12315), timeout=30)
         if i % 2:
             reset_on_close(sock)
-        sock.sendall(b"GET " + BIG.encode() + b" HTTP/1.1\r\n\r\n")
-        sock.recv(65536)
+        sock.sendall(request)
+        if read_first:
+            sock.recv(65536)
+        else:
+            time.sleep(0.05)
         sock.close()
 
-    def vanish_mid_request(i):
-        sock = socket.create_connection(("127.0.0.1", 12315), timeout=30)
-        if i % 2:
-            reset_on_close(sock)
-        sock.sendall(b"GET /len/5 HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: Keep")
-        time.sleep(0.05)
-        sock.close()
+    def requests(i):
+        return [(b"GET " + BIG.encode() + b" HTTP/1.1\r\n\r\n", True),                  # mid-response
+                (b"GET /len/5 HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: Keep", False),  # mid-request
+                (b"GET /delay/300/30000?gone=%d HTTP/1.1\r\n\r\n" % i, False)]          # during its fetch
 
-    def vanish_during_fetch(i):
-        sock = socket.create_connection(("127.0.0.1", 12315), timeout=30)
-        if i % 2:
-            reset_on_close(sock)
-        sock.sendall(b"GET /delay/300/30000?gone=%d HTTP/1.1\r\n\r\n" % i)
-        time.sleep(0.05)
-        sock.close()
-
-    threads = [threading.Thread(target=f, args=(i,)) for i in range(20)
-               for f in (vanish_mid_response, vanish_mid_request, vanish_during_fetch)]
+    threads = [threading.Thread(target=vanish, args=(i, request, read_first))
+               for i in range(20) for request, read_first in requests(i)]
     for t in threads:
         t.start()
     for t in threads:
