@@ -24,6 +24,7 @@ import os
 import pytest
 
 from conftest import ROOT, SERVER_PORT, ServerEnded, unsound_cache_entries, wait_until
+import load_client
 from load_client import RequestPlan, run_load
 
 CONNECTIONS = 1000
@@ -108,3 +109,24 @@ def hold_load_under_wine(server, connections, name, seed):
 @pytest.mark.parametrize("kind", ["wine"], indirect=True)
 def test_windows_server_holds_1000_connections(server):
     hold_load_under_wine(server, CONNECTIONS, "wine", seed=12)
+
+
+def test_client_ends_a_stalled_server_run_with_failures(monkeypatch):
+    """The load client's own guard: a server that stops answering ends the
+    run with every waiting request counted, instead of hanging the tier."""
+    monkeypatch.setattr(load_client, "STALL_TIMEOUT", 1.0)
+
+    async def stall_after_three():
+        async def answer(reader, writer):
+            for _ in range(3):
+                await reader.readuntil(b"\r\n\r\n")
+                writer.write(b"HTTP/1.0 200 OK\r\nContent-Length: 0\r\nConnection: Keep-Alive\r\n\r\n")
+            await reader.read()  # silent until the client gives up
+            writer.close()
+        silent = await asyncio.start_server(answer, "127.0.0.1", 0)
+        async with silent:
+            plan = RequestPlan(hot_paths=1, miss_every=0, notfound_every=0, sizes=(0,))
+            return await run_load(silent.sockets[0].getsockname()[1], 5, 100, plan)
+
+    result = asyncio.run(stall_after_three())
+    assert (result.responses_ok, result.failures) == (15, {"stalled": 5})
