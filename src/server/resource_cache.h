@@ -34,9 +34,10 @@ public:
 
     // For a path whose cache file OpenCached did not find: fills body with
     // the resource's bytes, the cache file if another connection has stored
-    // it since, else whatever the upstream delivered. Stores a fetched body only when the
-    // upstream answered 200 with the whole announced length, writing it under
-    // a temporary name first so that no reader ever sees a partial file.
+    // it since, else whatever the upstream delivered. Stores a fetched body
+    // only when the upstream answered 200 with the whole announced length,
+    // writing it under a temporary name first so that no reader ever sees a
+    // partial file.
     // Simultaneous misses for one path cause one upstream request. A path
     // that does not start with "/" or holds a control byte, a blank or DEL is
     // never fetched (empty body).
