@@ -20,7 +20,7 @@ bench:
 	scripts/bootstrap --bench
 	cmake --preset native >/dev/null
 	cmake --build --preset native --target out_buf_bench quillet-resource-server
-	cmake --preset windows >/dev/null
+	scripts/configure-windows windows >/dev/null
 	cmake --build --preset windows --target quillet-resource-server
 	build/native/bin/out_buf_bench
 	/usr/bin/python3 bench/bench.py $(BENCH_ARGS)

@@ -1,14 +1,5 @@
-# Cross toolchain: 32-bit Windows with mingw-w64's posix thread model.
-set(CMAKE_SYSTEM_NAME Windows)
+# Cross toolchain: 32-bit Windows with mingw-w64's posix thread model, the
+# program as it ships.
 set(CMAKE_SYSTEM_PROCESSOR i686)
-
 set(QUILLET_MINGW_PREFIX i686-w64-mingw32)
-set(CMAKE_C_COMPILER ${QUILLET_MINGW_PREFIX}-gcc-posix)
-set(CMAKE_CXX_COMPILER ${QUILLET_MINGW_PREFIX}-g++-posix)
-set(CMAKE_RC_COMPILER ${QUILLET_MINGW_PREFIX}-windres)
-
-set(CMAKE_FIND_ROOT_PATH /usr/${QUILLET_MINGW_PREFIX})
-set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
-set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
+include(${CMAKE_CURRENT_LIST_DIR}/mingw-common.cmake)

@@ -4,7 +4,6 @@
 A failing case leaves what it saw under build/e2e/failures/<case>/: a
 screenshot of the display, Wine's output of every program it ran and the
 requests the origin answered."""
-import os
 import shutil
 import subprocess
 import sys
@@ -27,16 +26,17 @@ HELPERS = BUILD / "bin"
 
 sys.path.insert(0, str(ROOT / "tests" / "tools"))
 from waiting import wait_until  # noqa: E402,F401
+from wine_environment import session_environment  # noqa: E402
 
 
 class WinePrefix:
     """One prefix: its drives, its files and the programs run in it."""
 
-    def __init__(self, path, display, log):
+    def __init__(self, path, log):
         self.path = Path(path)
-        # Wine's errors and the program's debug output go to the case's log.
-        self.env = dict(os.environ, WINEPREFIX=str(self.path), WINEARCH="win32",
-                        WINEDEBUG="fixme-all,+debugstr", WINEDLLOVERRIDES="mscoree,mshtml=", DISPLAY=display)
+        # The session's Wine on this prefix; Wine's errors and the program's
+        # debug output go to the case's log.
+        self.env = session_environment(STATE, WINEPREFIX=str(self.path), WINEDEBUG="fixme-all,+debugstr")
         self.log_path = Path(log)
         self.log = open(self.log_path, "ab")
 
@@ -141,7 +141,7 @@ def prefix(display, tmp_path, request):
     """A fresh prefix for one case, copied from the template, ended afterwards."""
     path = tmp_path / "prefix"
     subprocess.run([str(SESSION), "prefix", str(STATE), str(path)], check=True)
-    wine_prefix = WinePrefix(path, display, tmp_path / "wine.log")
+    wine_prefix = WinePrefix(path, tmp_path / "wine.log")
     yield wine_prefix
     if failed(request):
         folder = failure_folder(request)

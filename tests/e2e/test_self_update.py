@@ -15,7 +15,7 @@ NEW_PATH = "/weiduan/Zelmic/Quillet_new.exe"
 def new_program(display):
     """A real copy of the build whose built-in version is 1.0.4, patched in
     the run's template prefix."""
-    template = WinePrefix(STATE / "prefix", display, STATE / "template.log")
+    template = WinePrefix(STATE / "prefix", STATE / "template.log")
     folder = template.drive_c / "set-version"
     folder.mkdir(exist_ok=True)
     shutil.copy2(PROGRAM, folder / "Quillet.exe")

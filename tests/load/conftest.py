@@ -9,7 +9,6 @@ import hashlib
 import json
 import os
 import re
-import shlex
 import shutil
 import signal
 import socket
@@ -34,6 +33,7 @@ ORIGIN_SCRIPT = ROOT / "tests" / "tools" / "test_origin.py"
 sys.path.insert(0, str(ROOT / "tests" / "tools"))
 from test_origin import NOT_FOUND_HTML, pattern  # noqa: E402
 from waiting import wait_until  # noqa: E402,F401
+from wine_environment import session_environment  # noqa: E402
 
 HOST = "127.0.0.1"
 SERVER_PORT = 12315
@@ -242,11 +242,7 @@ class WineSession:
 
     def __init__(self):
         subprocess.run([str(SESSION), "start", str(WINE_STATE)], check=True, stdout=subprocess.DEVNULL)
-        self.env = dict(os.environ)
-        for line in (WINE_STATE / "env").read_text().splitlines():
-            for word in shlex.split(line)[1:]:   # export NAME=value ...
-                name, _, value = word.partition("=")
-                self.env[name] = value
+        self.env = session_environment(WINE_STATE)
         self.prefix = Path(self.env["WINEPREFIX"])
         self.drive_c = self.prefix / "drive_c"
 
