@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 
 // Appends bytes, growing its storage linearly in steps of the growth step
 // (256 unless changed). A buffer belongs to one thread at a time and is never
@@ -71,3 +72,6 @@ private:
     int32_t m_nLength = 0;
     int32_t m_nCapacity = 0;
 };
+
+// A buffer that nobody changes any more, shared by every reader of it.
+using SharedOutBuf = std::shared_ptr<const COutBuf>;

@@ -1,5 +1,6 @@
 #include "net/download_client.h"
 
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -13,10 +14,11 @@ namespace {
 
 const uint32_t MEMORY_PIECE = 4096;
 const uint32_t FETCH_PIECE = 16384;
-// An announced length is reserved up front only up to this size, so that a
-// lying Content-Length cannot make the server allocate gigabytes before the
-// first byte arrives; longer bodies still arrive, growing as they come.
-const uint32_t MAX_RESERVE = 256u << 20;
+// An announced length is reserved up front only up to this size: a 32-bit
+// process holds a thousand connections, and a dozen large or lying
+// announcements must not take its address space before a byte has arrived.
+// Longer bodies still arrive, the buffer growing as their bytes come.
+const uint32_t MAX_RESERVE = 8u << 20;
 
 std::string TickAgent(IHttpTransport& transport)
 {
@@ -45,6 +47,22 @@ WideRequest OpenWide(IHttpTransport& transport, const std::string& url)
     opened.request = opened.session->OpenUrl(url, &fileNotFound);
     if (fileNotFound) opened.request.reset();
     return opened;
+}
+
+// Appends a piece of a body of announced length to sink. Past the
+// reservation the storage at least doubles each time it grows, up to the
+// announced length, so a long body is not copied once per piece. False when
+// the body cannot be held: the sink keeps the bytes before the piece.
+bool Append(COutBuf* sink, const uint8_t* piece, uint32_t nRead, uint32_t nAnnounced)
+{
+    int64_t needed = static_cast<int64_t>(sink->GetLength()) + nRead;
+    if (needed > sink->GetCapacity()) {
+        int64_t grown = 2 * static_cast<int64_t>(sink->GetCapacity());
+        if (grown > nAnnounced) grown = nAnnounced;
+        if (grown > INT32_MAX) grown = INT32_MAX;
+        if (grown > needed) sink->Reserve(static_cast<int32_t>(grown));
+    }
+    return sink->Write(piece, static_cast<int32_t>(nRead));
 }
 
 }  // namespace
@@ -121,6 +139,6 @@ int FetchWithHandle(IHttpSession& session, const char* url, const char*, COutBuf
             bool whole = !sink || static_cast<uint32_t>(sink->GetLength()) == length;
             return whole ? FETCH_OK : FETCH_READ_FAILED;
         }
-        if (sink) sink->Write(piece.get(), static_cast<int32_t>(read));
+        if (sink && !Append(sink, piece.get(), read, length)) return FETCH_READ_FAILED;
     }
 }

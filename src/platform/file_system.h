@@ -3,6 +3,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 
 // Creates or replaces the file at path (UTF-8) with exactly size bytes. When
@@ -25,6 +26,18 @@ bool MakeDirectory(const std::string& path);
 bool RenameReplacing(const std::string& from, const std::string& to);
 void RemoveFile(const std::string& path);
 
+// One regular file of a folder.
+struct FolderEntry {
+    std::string name;
+    int64_t nSize = 0;
+    int64_t nModified = 0;   // seconds since 1970-01-01 UTC
+};
+
+// Calls visit for every regular file directly in folder (8-bit text, with or
+// without a trailing separator), in no particular order. False when the
+// folder cannot be read.
+bool ListFolder(const std::string& folder, const std::function<void(const FolderEntry&)>& visit);
+
 // A file opened for sending whole. Its size is read once, at opening: cache
 // files are replaced by renaming, never rewritten in place, so the bytes
 // sent afterwards are the ones of that size, and a response header can name
@@ -40,6 +53,8 @@ public:
     // Opens path (8-bit text) and reads its size; false when it cannot.
     bool Open(const std::string& path);
     int64_t Size() const { return m_nSize; }
+    // The path it was opened by.
+    const std::string& Path() const { return m_path; }
     // The descriptor (POSIX) or HANDLE (Windows), for sending the file
     // straight to a socket.
     intptr_t NativeHandle() const { return m_handle; }
@@ -47,4 +62,5 @@ public:
 private:
     intptr_t m_handle = -1;
     int64_t m_nSize = 0;
+    std::string m_path;
 };

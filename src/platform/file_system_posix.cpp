@@ -1,5 +1,6 @@
 #include "platform/file_system.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -74,5 +75,24 @@ bool CInputFile::Open(const std::string& path)
     }
     m_handle = fd;
     m_nSize = static_cast<int64_t>(status.st_size);
+    m_path = path;
+    return true;
+}
+
+bool ListFolder(const std::string& folder, const std::function<void(const FolderEntry&)>& visit)
+{
+    DIR* directory = opendir(folder.empty() ? "." : folder.c_str());
+    if (!directory) return false;
+    int fd = dirfd(directory);
+    FolderEntry entry;
+    while (dirent* found = readdir(directory)) {
+        struct stat status {};
+        if (fstatat(fd, found->d_name, &status, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(status.st_mode)) continue;
+        entry.name = found->d_name;
+        entry.nSize = static_cast<int64_t>(status.st_size);
+        entry.nModified = static_cast<int64_t>(status.st_mtime);
+        visit(entry);
+    }
+    closedir(directory);
     return true;
 }

@@ -75,5 +75,30 @@ bool CInputFile::Open(const std::string& path)
     }
     m_handle = reinterpret_cast<intptr_t>(file);
     m_nSize = size.QuadPart;
+    m_path = path;
+    return true;
+}
+
+bool ListFolder(const std::string& folder, const std::function<void(const FolderEntry&)>& visit)
+{
+    std::string pattern = folder;
+    if (!pattern.empty() && pattern.back() != '\\' && pattern.back() != '/') pattern += '\\';
+    pattern += '*';
+    WIN32_FIND_DATAA found;
+    HANDLE search = FindFirstFileA(pattern.c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE) return GetLastError() == ERROR_FILE_NOT_FOUND;
+    // File times count 100 ns steps from 1601; this is 1970 on that scale.
+    const int64_t UNIX_EPOCH = 116444736000000000LL;
+    FolderEntry entry;
+    do {
+        if (found.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) continue;
+        entry.name = found.cFileName;
+        entry.nSize = (static_cast<int64_t>(found.nFileSizeHigh) << 32) | found.nFileSizeLow;
+        int64_t time = (static_cast<int64_t>(found.ftLastWriteTime.dwHighDateTime) << 32) |
+                       found.ftLastWriteTime.dwLowDateTime;
+        entry.nModified = (time - UNIX_EPOCH) / 10000000;
+        visit(entry);
+    } while (FindNextFileA(search, &found));
+    FindClose(search);
     return true;
 }

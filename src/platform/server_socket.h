@@ -9,12 +9,16 @@
 
 class CInputFile;
 
-// A manual-reset signal that ends every waiting server thread.
+// A manual-reset signal that ends every waiting server thread. Creating it
+// starts the system's networking (Winsock on Windows), which lasts as long
+// as the signal.
 class CStopSignal {
 public:
     static std::unique_ptr<CStopSignal> Create();   // null on failure
     virtual ~CStopSignal() = default;
     virtual void Set() = 0;
+    // Sleeps up to nMilliseconds; true as soon as the signal is set.
+    virtual bool Wait(int nMilliseconds) = 0;
 };
 
 // What a wait reports about a connection.
@@ -25,7 +29,10 @@ struct SocketEvents {
 };
 
 enum class WaitResult { EVENTS, STOPPED, FAILED };
-enum class SendResult { SENT, WOULD_BLOCK, FAILED };
+// FILE_FAILED: the file of SendWithFile could not be read whole (it was cut
+// short behind the server's back, or a read failed); the connection cannot
+// carry on with that response.
+enum class SendResult { SENT, WOULD_BLOCK, FAILED, FILE_FAILED };
 
 // An accepted connection; closed when destroyed. Used by one thread.
 class IServerConnection {
@@ -38,8 +45,10 @@ public:
     virtual WaitResult Wait(SocketEvents* pEvents) = 0;
     // One receive; bytes received, or -1 when it failed.
     virtual int Receive(void* pBuffer, int nSize) = 0;
-    // One send of at most nSize bytes; *pnSent is what went out.
-    virtual SendResult Send(const void* pData, int nSize, int* pnSent) = 0;
+    // One gathering send of nFirst bytes from pFirst followed by nSecond
+    // bytes from pSecond (either count may be 0); *pnSent counts both, the
+    // first piece first.
+    virtual SendResult Send(const void* pFirst, int nFirst, const void* pSecond, int nSecond, int* pnSent) = 0;
     // One send of nHead bytes from pHead followed by nCount bytes of the file
     // from nOffset; *pnSent counts both, head first. A file that ends before
     // nOffset + nCount fails the send.
@@ -53,8 +62,10 @@ public:
     virtual ~IServerListener() = default;
     // Sleeps until a connection waits or the stop signal is set.
     virtual WaitResult WaitForConnection() = 0;
-    // Accepts one connection; null when the accept failed. ip receives the
-    // peer's dotted quad, port the peer's port in network byte order.
+    // Accepts one connection; null when the accept failed (no connection
+    // waited any more, or no descriptor or memory was left for it). ip
+    // receives the peer's dotted quad, port the peer's port in network byte
+    // order.
     virtual std::unique_ptr<IServerConnection> Accept(std::string* ip, uint16_t* port) = 0;
 };
 

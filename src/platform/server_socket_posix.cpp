@@ -11,9 +11,11 @@
 #include <signal.h>
 #include <sys/sendfile.h>
 #include <sys/socket.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <new>
 
 #include "platform/file_system.h"
 
@@ -33,6 +35,11 @@ public:
         char byte = 1;
         ssize_t ignored = write(m_writeFd, &byte, 1);
         (void)ignored;
+    }
+    bool Wait(int nMilliseconds) override
+    {
+        pollfd fd = {m_readFd, POLLIN, 0};
+        return poll(&fd, 1, nMilliseconds) > 0;
     }
     int ReadFd() const { return m_readFd; }
 
@@ -82,9 +89,18 @@ public:
         return received < 0 ? -1 : static_cast<int>(received);
     }
 
-    SendResult Send(const void* pData, int nSize, int* pnSent) override
+    SendResult Send(const void* pFirst, int nFirst, const void* pSecond, int nSecond, int* pnSent) override
     {
-        return SendBytes(pData, nSize, 0, pnSent);
+        iovec pieces[2] = {{const_cast<void*>(pFirst), static_cast<size_t>(nFirst)},
+                           {const_cast<void*>(pSecond), static_cast<size_t>(nSecond)}};
+        msghdr message = {};
+        message.msg_iov = pieces;
+        message.msg_iovlen = 2;
+        *pnSent = 0;
+        ssize_t sent = sendmsg(m_fd, &message, MSG_NOSIGNAL);
+        if (sent < 0) return Failure(0);
+        *pnSent = static_cast<int>(sent);
+        return SendResult::SENT;
     }
 
     SendResult SendWithFile(const void* pHead, int nHead, CInputFile& file, int64_t nOffset, int nCount,
@@ -104,8 +120,9 @@ public:
             *pnSent += static_cast<int>(sent);
             return SendResult::SENT;
         }
-        // The file ended early: the response cannot be completed.
-        if (sent == 0) return SendResult::FAILED;
+        // The file ended early or could not be read: the response cannot
+        // be completed.
+        if (sent == 0 || (sent < 0 && errno == EIO)) return SendResult::FILE_FAILED;
         return Failure(*pnSent);
     }
 
@@ -152,13 +169,19 @@ public:
         socklen_t length = sizeof(peer);
         int fd = accept4(m_fd, reinterpret_cast<sockaddr*>(&peer), &length, SOCK_CLOEXEC | SOCK_NONBLOCK);
         if (fd < 0) return nullptr;
+        // Owned at once, so that no failure below leaves the socket open.
+        std::unique_ptr<IServerConnection> connection(new (std::nothrow) CPosixConnection(fd, m_stopFd));
+        if (!connection) {
+            close(fd);
+            return nullptr;
+        }
         // A response goes out in one send; the tail of a large one must not
         // wait for the client's delayed acknowledgement.
         int on = 1;
         setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof(on));
         *ip = FormatDottedQuad(&peer.sin_addr);
         *port = peer.sin_port;
-        return std::make_unique<CPosixConnection>(fd, m_stopFd);
+        return connection;
     }
 
 private:

@@ -31,11 +31,22 @@ bool ReadAt(HANDLE file, int64_t nOffset, char* pBuffer, int nCount)
     return true;
 }
 
+// Holds Winsock started for as long as the signal lives: its event is a
+// Winsock object, and Winsock must be started before any of them is made.
 class CWin32StopSignal : public CStopSignal {
 public:
     explicit CWin32StopSignal(WSAEVENT event) : m_event(event) {}
-    ~CWin32StopSignal() override { WSACloseEvent(m_event); }
+    ~CWin32StopSignal() override
+    {
+        WSACloseEvent(m_event);
+        WSACleanup();
+    }
     void Set() override { WSASetEvent(m_event); }
+    bool Wait(int nMilliseconds) override
+    {
+        return WSAWaitForMultipleEvents(1, &m_event, FALSE, static_cast<DWORD>(nMilliseconds), FALSE) ==
+               WSA_WAIT_EVENT_0;
+    }
     WSAEVENT Handle() const { return m_event; }
 
 private:
@@ -83,10 +94,11 @@ public:
         return static_cast<int>(received);
     }
 
-    SendResult Send(const void* pData, int nSize, int* pnSent) override
+    SendResult Send(const void* pFirst, int nFirst, const void* pSecond, int nSecond, int* pnSent) override
     {
-        WSABUF buffer = {static_cast<ULONG>(nSize), const_cast<char*>(static_cast<const char*>(pData))};
-        return SendBuffers(&buffer, 1, pnSent);
+        WSABUF buffers[2] = {{static_cast<ULONG>(nFirst), const_cast<char*>(static_cast<const char*>(pFirst))},
+                             {static_cast<ULONG>(nSecond), const_cast<char*>(static_cast<const char*>(pSecond))}};
+        return SendBuffers(buffers, nSecond > 0 ? 2 : 1, pnSent);
     }
 
     // The file's part is read into a block first and goes out with the head
@@ -98,9 +110,9 @@ public:
         *pnSent = 0;
         int chunk = nCount < FILE_CHUNK_BYTES ? nCount : FILE_CHUNK_BYTES;
         std::unique_ptr<char[]> block(chunk > 0 ? new (std::nothrow) char[chunk] : nullptr);
-        if (chunk > 0 && (!block || !ReadAt(reinterpret_cast<HANDLE>(file.NativeHandle()), nOffset, block.get(),
-                                            chunk))) {
-            return SendResult::FAILED;
+        if (chunk > 0 && !block) return SendResult::FAILED;
+        if (chunk > 0 && !ReadAt(reinterpret_cast<HANDLE>(file.NativeHandle()), nOffset, block.get(), chunk)) {
+            return SendResult::FILE_FAILED;
         }
         WSABUF buffers[2] = {{static_cast<ULONG>(nHead), const_cast<char*>(static_cast<const char*>(pHead))},
                              {static_cast<ULONG>(chunk), block.get()}};
@@ -174,13 +186,19 @@ public:
         int length = sizeof(peer);
         SOCKET socket = WSAAccept(m_socket, reinterpret_cast<sockaddr*>(&peer), &length, nullptr, 0);
         if (socket == INVALID_SOCKET) return nullptr;
+        // Owned at once, so that no failure below leaves the socket open.
+        std::unique_ptr<IServerConnection> connection(new (std::nothrow) CWin32Connection(socket, m_stop));
+        if (!connection) {
+            closesocket(socket);
+            return nullptr;
+        }
         // A response goes out in one send; the tail of a large one must not
         // wait for the client's delayed acknowledgement.
         BOOL on = TRUE;
         setsockopt(socket, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&on), sizeof(on));
         *ip = FormatDottedQuad(&peer.sin_addr);
         *port = peer.sin_port;
-        return std::make_unique<CWin32Connection>(socket, m_stop);
+        return connection;
     }
 
 private:
@@ -194,9 +212,16 @@ private:
 
 std::unique_ptr<CStopSignal> CStopSignal::Create()
 {
+    WSADATA data;
+    if (WSAStartup(MAKEWORD(2, 2), &data) != 0) return nullptr;
     WSAEVENT event = WSACreateEvent();
-    if (event == WSA_INVALID_EVENT) return nullptr;
-    return std::make_unique<CWin32StopSignal>(event);
+    std::unique_ptr<CStopSignal> signal(event != WSA_INVALID_EVENT ? new (std::nothrow) CWin32StopSignal(event)
+                                                                   : nullptr);
+    if (!signal) {
+        if (event != WSA_INVALID_EVENT) WSACloseEvent(event);
+        WSACleanup();
+    }
+    return signal;
 }
 
 std::unique_ptr<IServerListener> ListenOnLoopback(uint16_t port, CStopSignal& stop)

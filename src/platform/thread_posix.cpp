@@ -1,6 +1,7 @@
 #include "platform/thread.h"
 
 #include <pthread.h>
+#include <unistd.h>
 
 #include <new>
 
@@ -46,4 +47,9 @@ std::unique_ptr<CThread> CThread::Start(std::function<void()> body)
     }
     thread->m_bJoinable = true;
     return thread;
+}
+
+uint32_t CurrentProcessId()
+{
+    return static_cast<uint32_t>(getpid());
 }

@@ -8,10 +8,6 @@
 namespace {
 
 const unsigned int SERVER_THREAD_EXIT_CODE = 4660;
-// Address space reserved for each thread's stack, instead of the program's
-// default of 2 MiB: a 32-bit process serving hundreds of connections at once
-// would otherwise run out of address space.
-const unsigned int STACK_RESERVE_BYTES = 256 * 1024;
 
 class CWin32Thread : public CThread {
 public:
@@ -50,7 +46,7 @@ std::unique_ptr<CThread> CThread::Start(std::function<void()> body)
         delete argument;
         return nullptr;
     }
-    uintptr_t handle = _beginthreadex(nullptr, STACK_RESERVE_BYTES, Entry, argument,
+    uintptr_t handle = _beginthreadex(nullptr, static_cast<unsigned int>(THREAD_STACK_RESERVE_BYTES), Entry, argument,
                                       STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr);
     if (!handle) {
         delete argument;
@@ -58,4 +54,9 @@ std::unique_ptr<CThread> CThread::Start(std::function<void()> body)
     }
     thread->Adopt(reinterpret_cast<HANDLE>(handle));
     return thread;
+}
+
+uint32_t CurrentProcessId()
+{
+    return static_cast<uint32_t>(GetCurrentProcessId());
 }

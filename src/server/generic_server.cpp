@@ -92,14 +92,20 @@ void CGenericServer::ListenerMain(uint16_t port)
     if (!listener) return;
 
     while (listener->WaitForConnection() == WaitResult::EVENTS) {
-        std::string ip;
-        uint16_t peerPort = 0;
-        std::unique_ptr<IServerConnection> connection = listener->Accept(&ip, &peerPort);
-        if (!connection) continue;
-        OnAccept(ip.c_str(), peerPort);
         // Out of memory or address space, the connection is closed and the
         // server goes on with the ones it holds.
         try {
+            std::string ip;
+            uint16_t peerPort = 0;
+            std::unique_ptr<IServerConnection> connection = listener->Accept(&ip, &peerPort);
+            if (!connection) {
+                // With no descriptor or handle left the connection stays
+                // pending and the wait returns at once: pause rather than
+                // spin until something is freed.
+                if (m_pStop->Wait(ACCEPT_RETRY_MS)) break;
+                continue;
+            }
+            OnAccept(ip.c_str(), peerPort);
             StartConnectionThread(std::move(connection));
         } catch (const std::bad_alloc&) {
         }
@@ -109,15 +115,18 @@ void CGenericServer::ListenerMain(uint16_t port)
 void CGenericServer::StartConnectionThread(std::unique_ptr<IServerConnection> connection)
 {
     std::lock_guard<std::mutex> accept(m_acceptLock);
-    auto entry = std::make_unique<ConnectionThread>();
-    ConnectionThread* self = entry.get();
+    // The list node is made before the thread, so that registering the
+    // thread cannot fail once it runs.
+    std::list<std::unique_ptr<ConnectionThread>> entry;
+    entry.push_back(std::make_unique<ConnectionThread>());
+    ConnectionThread* self = entry.front().get();
     // The connection moves into its thread; one that cannot be created
     // closes the socket with the connection object.
     auto shared = std::make_shared<std::unique_ptr<IServerConnection>>(std::move(connection));
-    entry->thread = CThread::Start([this, shared, self] { ConnectionMain(std::move(*shared), self); });
-    if (!entry->thread) return;
+    self->thread = CThread::Start([this, shared, self] { ConnectionMain(std::move(*shared), self); });
+    if (!self->thread) return;
     std::lock_guard<std::mutex> lock(m_threadListLock);
-    m_running.push_back(std::move(entry));
+    m_running.splice(m_running.end(), entry);
 }
 
 void CGenericServer::ReaperMain()
@@ -164,10 +173,11 @@ void CGenericServer::ConnectionMain(std::unique_ptr<IServerConnection> connectio
     // accept lock first guarantees the listener has registered it.
     std::lock_guard<std::mutex> accept(m_acceptLock);
     std::lock_guard<std::mutex> lock(m_threadListLock);
+    // Moved by its list node, which allocates nothing: out of memory, the
+    // thread is still reaped.
     for (auto it = m_running.begin(); it != m_running.end(); ++it) {
         if (it->get() == self) {
-            m_finished.push_back(std::move(*it));
-            m_running.erase(it);
+            m_finished.splice(m_finished.end(), m_running, it);
             m_finishedChanged.notify_all();
             break;
         }
@@ -184,8 +194,8 @@ void CGenericServer::Serve(IServerConnection& connection)
     int64_t offset = 0;
     bool pending = false;
 
-    // Sends the rest of the response, the buffer and then any file, in sends
-    // of at most MAX_SEND_BYTES; false when the connection must end.
+    // Sends the rest of the response, the buffer and then its file or body,
+    // in sends of at most MAX_SEND_BYTES; false when the connection must end.
     auto send = [&]() -> bool {
         const int64_t length = response.GetLength();
         const int64_t total = response.TotalLength();
@@ -193,22 +203,24 @@ void CGenericServer::Serve(IServerConnection& connection)
             int64_t headRest = offset < length ? length - offset : 0;
             int head = static_cast<int>(headRest < MAX_SEND_BYTES ? headRest : MAX_SEND_BYTES);
             const uint8_t* headData = head > 0 ? response.GetData() + offset : nullptr;
+            int64_t tailOffset = offset < length ? 0 : offset - length;
+            int64_t tailRest = response.TailLength() - tailOffset;
+            int room = MAX_SEND_BYTES - head;
+            int count = static_cast<int>(tailRest < room ? tailRest : room);
             int sent = 0;
             SendResult result;
             if (CInputFile* file = response.File()) {
-                int64_t fileOffset = offset < length ? 0 : offset - length;
-                int64_t fileRest = response.FileSize() - fileOffset;
-                int room = MAX_SEND_BYTES - head;
-                int count = static_cast<int>(fileRest < room ? fileRest : room);
-                result = connection.SendWithFile(headData, head, *file, fileOffset, count, &sent);
+                result = connection.SendWithFile(headData, head, *file, tailOffset, count, &sent);
             } else {
-                result = connection.Send(headData, head, &sent);
+                const uint8_t* tailData = count > 0 ? response.Body()->GetData() + tailOffset : nullptr;
+                result = connection.Send(headData, head, tailData, count, &sent);
             }
             if (result == SendResult::WOULD_BLOCK) {
                 pending = true;
                 return true;
             }
-            if (result == SendResult::FAILED) {
+            if (result == SendResult::FILE_FAILED) response.OnFileUnreadable();
+            if (result != SendResult::SENT) {
                 keepAlive = 0;
                 return false;
             }

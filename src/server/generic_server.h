@@ -24,6 +24,8 @@ public:
     static constexpr int RECEIVE_AREA_BYTES = 512 * 1024;
     static constexpr int MAX_SEND_BYTES = 2 * 1024 * 1024;
     static constexpr int START_TIMEOUT_MS = 30000;
+    // The pause after a failed accept.
+    static constexpr int ACCEPT_RETRY_MS = 50;
 
     CGenericServer() = default;
     // Stops the server first: no thread may touch it after its release.

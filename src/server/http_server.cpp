@@ -46,7 +46,10 @@ bool CHTTPServer::StartServerAt(uint16_t port, const std::string& baseDirectory,
     std::string root = CacheRootUnder(baseDirectory);
     MakeDirs(root);
     m_cache.Configure(root, upstreamBase);
-    return Start(port);
+    if (!Start(port)) return false;
+    // The port is this process's now: no other server writes to the folder.
+    m_cache.RemoveStaleTemporaries();
+    return true;
 }
 
 int CHTTPServer::OnAccept(const char*, uint16_t)
@@ -85,12 +88,13 @@ bool CHTTPServer::HandleRequest(const std::string& request, CServerResponse* pRe
         pResponse->Free();
     }
 
-    // Otherwise the body is obtained in the response itself and the header
-    // put before it: the body is held once.
-    m_cache.Obtain(line.path, pResponse);
-    ResponseHeader header = FormatResponseHeader(status, date, pResponse->GetLength(), *pnKeepAlive != 0,
-                                                 contentType);
-    pResponse->Prepend(header.text, header.length);
+    // Otherwise the body is obtained, once for every connection that asks
+    // for the path at the same time, and sent after the header. A header
+    // that cannot be written closes the connection with nothing sent.
+    SharedOutBuf body = m_cache.Obtain(line.path);
+    ResponseHeader header = FormatResponseHeader(status, date, body->GetLength(), *pnKeepAlive != 0, contentType);
+    if (!pResponse->Write(header.text, header.length)) return false;
+    pResponse->AttachBody(std::move(body));
     return true;
 }
 

@@ -1,11 +1,14 @@
 #include "server/resource_cache.h"
 
-#include "base/out_buf.h"
 #include "net/download_client.h"
 #include "net/md5.h"
 #include "platform/file_system.h"
+#include "platform/thread.h"
 
 namespace {
+
+const size_t MD5_TEXT_CHARS = 32;
+const char TEMPORARY_MARK[] = ".part";
 
 // Only a path that starts with "/" is appended to the upstream base: any
 // other text would run into the address's host part ("@host/..." would send
@@ -15,6 +18,15 @@ bool IsFetchablePath(const std::string& path)
     if (path.empty() || path[0] != '/') return false;
     for (unsigned char c : path) {
         if (c <= 0x20 || c == 0x7F) return false;
+    }
+    return true;
+}
+
+bool IsDigits(const std::string& text, size_t from, size_t to)
+{
+    if (from >= to) return false;
+    for (size_t i = from; i < to; ++i) {
+        if (text[i] < '0' || text[i] > '9') return false;
     }
     return true;
 }
@@ -36,10 +48,60 @@ int MakeDirs(const std::string& path)
     return MakeDirectory(copy) ? 0 : -1;
 }
 
-void CResourceCache::Configure(const std::string& root, const std::string& upstreamBase)
+bool IsTemporaryCacheName(const std::string& name)
+{
+    const size_t mark = sizeof(TEMPORARY_MARK) - 1;
+    if (name.size() <= MD5_TEXT_CHARS + mark) return false;
+    for (size_t i = 0; i < MD5_TEXT_CHARS; ++i) {
+        char c = name[i];
+        if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'))) return false;
+    }
+    if (name.compare(MD5_TEXT_CHARS, mark, TEMPORARY_MARK) != 0) return false;
+    size_t numbers = MD5_TEXT_CHARS + mark;
+    size_t dot = name.find('.', numbers);
+    if (dot == std::string::npos) return IsDigits(name, numbers, name.size());
+    return IsDigits(name, numbers, dot) && IsDigits(name, dot + 1, name.size());
+}
+
+// The registration of one fetch in progress. Whatever ends the leader, a
+// return or an exception, its destructor marks the fetch done, wakes the
+// waiters and takes the path off the list, so that the next miss of the
+// path fetches again.
+class CResourceCache::CRegistration {
+public:
+    CRegistration(CResourceCache& cache, const std::string& path, std::shared_ptr<Fetch> fetch)
+        : m_cache(cache), m_path(path), m_pFetch(std::move(fetch))
+    {
+    }
+    ~CRegistration()
+    {
+        std::lock_guard<std::mutex> lock(m_cache.m_lock);
+        m_pFetch->bDone = true;
+        m_cache.m_fetches.erase(m_path);
+        m_cache.m_fetchDone.notify_all();
+    }
+    CRegistration(const CRegistration&) = delete;
+    CRegistration& operator=(const CRegistration&) = delete;
+
+    // Hands the fetched body to the waiters.
+    void Publish(SharedOutBuf body)
+    {
+        std::lock_guard<std::mutex> lock(m_cache.m_lock);
+        m_pFetch->body = std::move(body);
+    }
+
+private:
+    CResourceCache& m_cache;
+    const std::string& m_path;
+    std::shared_ptr<Fetch> m_pFetch;
+};
+
+void CResourceCache::Configure(const std::string& root, const std::string& upstreamBase, IHttpTransport& transport)
 {
     m_root = root;
     m_upstreamBase = upstreamBase;
+    m_pTransport = &transport;
+    m_temporaryMark = TEMPORARY_MARK + std::to_string(CurrentProcessId()) + ".";
 }
 
 std::string CResourceCache::FilePath(const std::string& path) const
@@ -52,56 +114,67 @@ bool CResourceCache::OpenCached(const std::string& path, CInputFile* pFile) cons
     return pFile->Open(FilePath(path));
 }
 
-void CResourceCache::Obtain(const std::string& path, COutBuf* body)
+SharedOutBuf CResourceCache::Obtain(const std::string& path)
 {
+    if (!IsFetchablePath(path)) return std::make_shared<COutBuf>();
     std::string file = FilePath(path);
-    if (!IsFetchablePath(path)) return;
 
     std::shared_ptr<Fetch> fetch;
-    bool leader = false;
     {
         std::unique_lock<std::mutex> lock(m_lock);
         auto found = m_fetches.find(path);
-        if (found == m_fetches.end()) {
-            fetch = std::make_shared<Fetch>();
-            m_fetches[path] = fetch;
-            leader = true;
-        } else {
+        if (found != m_fetches.end()) {
             fetch = found->second;
             ++fetch->nWaiting;
             m_fetchDone.wait(lock, [&] { return fetch->bDone; });
+            --fetch->nWaiting;
+            // A leader that ended without a body is answered like a failed fetch.
+            return fetch->body ? fetch->body : std::make_shared<COutBuf>();
         }
+        fetch = std::make_shared<Fetch>();
+        m_fetches.emplace(path, fetch);
     }
-    if (!leader) {
-        if (!fetch->body.empty()) body->Write(fetch->body.data(), static_cast<int32_t>(fetch->body.size()));
-        return;
-    }
+    CRegistration registration(*this, path, fetch);
 
+    auto body = std::make_shared<COutBuf>();
     // The file may have been stored since the first look, by a fetch that
     // ended before this one was registered.
-    if (!body->LoadFromFile(file.c_str())) FetchAndStore(path, file, body);
-
-    std::lock_guard<std::mutex> lock(m_lock);
-    if (fetch->nWaiting > 0 && body->GetLength() > 0) {
-        fetch->body.assign(body->GetData(), body->GetData() + body->GetLength());
-    }
-    fetch->bDone = true;
-    m_fetches.erase(path);
-    m_fetchDone.notify_all();
+    if (!body->LoadFromFile(file.c_str())) FetchAndStore(path, file, body.get());
+    registration.Publish(body);
+    return body;
 }
 
 void CResourceCache::FetchAndStore(const std::string& path, const std::string& file, COutBuf* body)
 {
     std::string url = m_upstreamBase + path;
     int status = 0;
-    int code = FetchToBuffer(url.c_str(), file.c_str(), body, &status);
+    int code = FetchToBuffer(url.c_str(), file.c_str(), body, &status, *m_pTransport);
     if (code != FETCH_OK || status != 200) return;
 
-    std::string temporary;
+    unsigned long counter;
     {
         std::lock_guard<std::mutex> lock(m_lock);
-        temporary = file + ".part" + std::to_string(++m_nTempCounter);
+        counter = ++m_nTempCounter;
     }
+    // The process id keeps two processes of one folder from ever writing
+    // the same temporary file.
+    std::string temporary = file + m_temporaryMark + std::to_string(counter);
     if (body->SaveToFile(temporary.c_str()) && RenameReplacing(temporary, file)) return;
     RemoveFile(temporary);
+}
+
+void CResourceCache::RemoveStaleTemporaries()
+{
+    ListFolder(m_root, [this](const FolderEntry& entry) {
+        if (!IsTemporaryCacheName(entry.name)) return;
+        if (entry.name.compare(MD5_TEXT_CHARS, m_temporaryMark.size(), m_temporaryMark) == 0) return;
+        RemoveFile(m_root + entry.name);
+    });
+}
+
+int CResourceCache::WaitersOf(const std::string& path)
+{
+    std::lock_guard<std::mutex> lock(m_lock);
+    auto found = m_fetches.find(path);
+    return found == m_fetches.end() ? 0 : found->second->nWaiting;
 }

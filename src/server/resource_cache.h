@@ -4,14 +4,16 @@
 #pragma once
 
 #include <condition_variable>
+#include <cstdint>
 #include <map>
 #include <memory>
 #include <mutex>
 #include <string>
-#include <vector>
+
+#include "base/out_buf.h"
+#include "platform/http_transport.h"
 
 class CInputFile;
-class COutBuf;
 
 // Creates every missing folder along path ("\" or "/" separated). Returns
 // the result of the last creation, -1 when it failed (as it does for a path
@@ -19,11 +21,18 @@ class COutBuf;
 // empty path.
 int MakeDirs(const std::string& path);
 
+// True for the name of a temporary file that a store writes before renaming
+// it to its cache file's name: 32 lowercase hex digits, ".part" and a
+// number, optionally followed by "." and a second number.
+bool IsTemporaryCacheName(const std::string& name);
+
 class CResourceCache {
 public:
     // root ends with the system's separator; upstreamBase is "http://host"
-    // without a trailing slash.
-    void Configure(const std::string& root, const std::string& upstreamBase);
+    // without a trailing slash. Fetches go through transport, which must
+    // outlive the cache.
+    void Configure(const std::string& root, const std::string& upstreamBase,
+                   IHttpTransport& transport = SystemHttpTransport());
     const std::string& Root() const { return m_root; }
 
     // The cache file of a request path: root + Md5Hex(path).
@@ -32,29 +41,44 @@ public:
     // Opens the cache file of a request path; false on a miss.
     bool OpenCached(const std::string& path, CInputFile* pFile) const;
 
-    // For a path whose cache file OpenCached did not find: fills body with
-    // the resource's bytes, the cache file if another connection has stored
-    // it since, else whatever the upstream delivered. Stores a fetched body
-    // only when the upstream answered 200 with the whole announced length,
-    // writing it under a temporary name first so that no reader ever sees a
-    // partial file.
-    // Simultaneous misses for one path cause one upstream request. A path
-    // that does not start with "/" or holds a control byte, a blank or DEL is
-    // never fetched (empty body).
-    void Obtain(const std::string& path, COutBuf* body);
+    // For a path whose cache file OpenCached did not find: the resource's
+    // bytes, from the cache file if another connection has stored it since,
+    // else whatever the upstream delivered (empty when nothing came). Never
+    // null. Stores a fetched body only when the upstream answered 200 with
+    // the whole announced length, writing it under a temporary name first so
+    // that no reader ever sees a partial file.
+    // Simultaneous misses for one path cause one upstream request: while one
+    // thread fetches a path, every other thread that obtains it blocks until
+    // that fetch has ended, however it ended, and then shares its body. A
+    // path that does not start with "/" or holds a control byte, a blank or
+    // DEL is never fetched (empty body). May throw std::bad_alloc.
+    SharedOutBuf Obtain(const std::string& path);
+
+    // Removes the temporary files that earlier processes left in the root
+    // (a process ended in the middle of a store); those of this process and
+    // every other file stay. Call once the server holds its port, so that no
+    // other process serves this folder.
+    void RemoveStaleTemporaries();
+
+    // How many threads wait for the fetch of path now, for tests.
+    int WaitersOf(const std::string& path);
 
 private:
-    // A fetch in progress; other connections missing the same path wait for it.
+    // A fetch in progress; other connections missing the same path wait for
+    // it. body stays null when the fetch ended without one.
     struct Fetch {
         bool bDone = false;
-        int nWaiting = 0;   // the body is kept for them only
-        std::vector<uint8_t> body;
+        int nWaiting = 0;
+        SharedOutBuf body;
     };
+    class CRegistration;
 
     void FetchAndStore(const std::string& path, const std::string& file, COutBuf* body);
 
     std::string m_root;
     std::string m_upstreamBase;
+    IHttpTransport* m_pTransport = nullptr;
+    std::string m_temporaryMark;   // ".part<process id>."
     std::mutex m_lock;
     std::condition_variable m_fetchDone;
     std::map<std::string, std::shared_ptr<Fetch>> m_fetches;

@@ -14,6 +14,7 @@
 #include "base/out_buf.h"
 #include "net/md5.h"
 #include "scratch_dir.h"
+#include "scripted_transport.h"
 #include "test_origin_client.h"
 
 namespace {
@@ -226,6 +227,33 @@ TEST(DownloadClient, OfflineSystemGivesFourWithoutARequest)
     uint8_t block[256] = {};
     EXPECT_EQ(0u, DownloadToMemory(OriginUrl("/len/10"), block, sizeof(block), offline));
     EXPECT_EQ(before, OriginCount("/len/10"));
+}
+
+TEST(DownloadClient, AnnouncedLengthIsReservedOnlyUpToABound)
+{
+    // A lying announcement costs the bound, not the announced gigabyte; a
+    // true long one ends in exactly its own length after a few steps.
+    struct Case {
+        uint32_t nAnnounced;
+        size_t nSent;
+        int nCode;
+        int32_t nMaxCapacity;
+    };
+    const Case cases[] = {
+        {1u << 30, 1000, FETCH_READ_FAILED, 8 << 20},
+        {20u << 20, 20u << 20, FETCH_OK, 20 << 20},
+    };
+    for (const Case& c : cases) {
+        ScriptedAnswer answer;
+        answer.nAnnounced = c.nAnnounced;
+        answer.body = OriginPattern(c.nSent);
+        ScriptedTransport upstream(answer);
+        COutBuf sink;
+        EXPECT_EQ(c.nCode, FetchToBuffer("http://upstream/a", "", &sink, nullptr, upstream)) << c.nAnnounced;
+        ASSERT_EQ(static_cast<int32_t>(c.nSent), sink.GetLength());
+        EXPECT_TRUE(std::equal(answer.body.begin(), answer.body.end(), sink.GetData()));
+        EXPECT_LE(sink.GetCapacity(), c.nMaxCapacity) << c.nAnnounced;
+    }
 }
 
 TEST(DownloadClient, FetchWithoutSinkDiscardsTheBody)

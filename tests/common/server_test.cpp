@@ -7,6 +7,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <thread>
@@ -328,6 +329,30 @@ TEST_F(LocalServer, ClientsLeavingInTheMiddleOfACachedFileLeaveTheServerServing)
     }
     EXPECT_TRUE(WaitFor([&] { return m_server.ThreadCount() == 0; }, 10000));
     EXPECT_TRUE(Body(Get(request)) == PatternText(size));
+}
+
+TEST_F(LocalServer, CacheFileCutShortWhileSentIsRemovedAndFetchedAgain)
+{
+    // Larger than what the sockets between server and client can hold, so
+    // that the cut is met while the file is being sent.
+    const size_t size = 32u << 20;
+    const std::string path = "/len/" + std::to_string(size);
+    ASSERT_TRUE(Body(GetPath(path)) == PatternText(size));
+    TestSocket client;
+    ASSERT_TRUE(client.Connect(PORT));
+    client.Send("GET " + path + " HTTP/1.1\r\n\r\n");
+    std::string response = client.Read(5000, nullptr, 64 * 1024);
+    ASSERT_FALSE(response.empty());
+    // Cut short behind the server's back, as a failing disk or another
+    // program would leave it.
+    std::filesystem::resize_file(CacheFile(path), 1u << 20);
+    bool closed = false;
+    response += client.Read(30000, &closed);
+    EXPECT_TRUE(closed);
+    EXPECT_LT(Body(response).size(), size);
+    EXPECT_TRUE(WaitFor([&] { return !PathExists(CacheFile(path)); }, 10000)) << "the cut file is still served";
+    EXPECT_TRUE(Body(GetPath(path)) == PatternText(size));
+    EXPECT_EQ(2, OriginCount(path));
 }
 
 TEST_F(LocalServer, ClosedConnectionsEndTheirThreadsAndAreReaped)
