@@ -89,7 +89,7 @@ void CClientApp::ChooseTargetDrive(wchar_t* pLetter)
 void CClientApp::CreateDesktopShortcut()
 {
     wchar_t desktop[MAX_PATH_CHARS] = {};
-    SHGetSpecialFolderPathW(nullptr, desktop, CSIDL_DESKTOP, FALSE);
+    if (!SHGetSpecialFolderPathW(nullptr, desktop, CSIDL_DESKTOP, FALSE)) desktop[0] = L'\0';
     std::wstring current = GetCurrentDir(MAX_PATH_CHARS);
     if (current.empty()) return;
     bool same = CompareStringOrdinal(desktop, -1, current.c_str(), -1, TRUE) == CSTR_EQUAL;

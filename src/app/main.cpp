@@ -9,10 +9,13 @@
 #include "server/http_server.h"
 #include "ui/framework/message_loop.h"
 
-// Constructed in this order before the entry point runs, destroyed in the
-// reverse order after it returns.
+// Constructed in this order before the entry point runs. The module and the
+// application are destroyed in the reverse order after it returns; the
+// server never is: it is never stopped, and its threads, which may be in
+// the middle of an upstream fetch, end with the process, at once, instead
+// of keeping it alive after Exit or a relaunch.
 CAppModule g_appModule;
-static CHTTPServer g_httpServer;
+static CHTTPServer& g_httpServer = *new CHTTPServer;
 static CClientApp g_app(g_httpServer);
 
 int WINAPI wWinMain(HINSTANCE hInstance, HINSTANCE, PWSTR pszArguments, int)

@@ -17,7 +17,9 @@ bool DeleteWithRetries(bool bReopen, const std::function<bool()>& tryDelete,
 bool PlanDesktopShortcut(const std::wstring& desktop, const std::wstring& currentDir,
                          const std::wstring& exeName, bool bSameFolder, ShortcutPlan* pPlan)
 {
-    if (bSameFolder) return false;
+    // No desktop folder or no program name: a link would land in the root
+    // of the current drive, or name the program's folder instead of it.
+    if (bSameFolder || desktop.empty() || exeName.empty()) return false;
     std::wstring link = desktop + L"\\ZelmicVantorra.exe";
     size_t dot = link.find_last_of(L'.');
     if (dot != std::wstring::npos) link.erase(dot);

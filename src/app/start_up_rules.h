@@ -19,6 +19,7 @@ struct ShortcutPlan {
 
 // The shortcut to write, or false when none is written: the program runs from
 // the desktop folder itself (bSameFolder, compared ignoring case by the
-// caller), or a path would not fit in a 260-character buffer.
+// caller), the desktop or the program's file name is unknown (empty), or a
+// path would not fit in a 260-character buffer.
 bool PlanDesktopShortcut(const std::wstring& desktop, const std::wstring& currentDir,
                          const std::wstring& exeName, bool bSameFolder, ShortcutPlan* pPlan);

@@ -5,6 +5,7 @@ import hashlib
 import os
 import shutil
 import subprocess
+import time
 
 from conftest import HELPERS, wait_until
 
@@ -40,10 +41,11 @@ def press_on(window, key, display):
     subprocess.run(["xdotool", "key", key], env=env, check=True, timeout=30)
 
 
-def test_serves_resources_while_the_game_runs(prefix, origin):
+def test_serves_resources_while_the_game_runs_and_exit_ends_it_at_once(prefix, origin):
     folder = prefix.install()
     shutil.copy2(HELPERS / "quit_quillet.exe", prefix.drive_c / "quit_quillet.exe")
     program = prefix.start("C:\\Quillet\\Quillet.exe", cwd=folder)
+    stalled = None
     try:
         assert wait_until(serving, 60)
         data = curl("http://127.0.0.1:12315/len/3000").stdout
@@ -51,9 +53,25 @@ def test_serves_resources_while_the_game_runs(prefix, origin):
         cached = folder / "wz_cdn" / "cdn" / hashlib.md5(b"/len/3000").hexdigest()
         assert cached.read_bytes() == data
         assert curl("http://127.0.0.2:12315/len/1").returncode == 7, "other local addresses are refused"
-    finally:
+
+        # A fetch that the upstream holds for a minute is in flight when the
+        # player confirms Exit: the process ends all the same, at once.
+        stall = "/stall/50000/1000/60"
+        stalled = subprocess.Popen(["curl", "-s", "--max-time", "90", "http://127.0.0.1:12315" + stall],
+                                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        assert wait_until(lambda: origin.count(stall) == 1, 20), "the stalled fetch never reached the upstream"
         assert prefix.run("C:\\quit_quillet.exe", ["60"]) == 0
+        confirmed = time.monotonic()
         assert program.wait(timeout=60) == 0
+        assert time.monotonic() - confirmed < 2, "the process outlived its Exit by %.1f s" % (
+            time.monotonic() - confirmed)
+    finally:
+        if program.poll() is None:
+            prefix.run("C:\\quit_quillet.exe", ["60"])
+            program.wait(timeout=90)
+        if stalled:
+            stalled.kill()
+            stalled.wait()
         prefix.wait_all()
 
 

@@ -224,6 +224,9 @@ TEST(DesktopShortcut, PathsAndRefusals)
                                      &plan));
     std::wstring deep = L"D:\\" + std::wstring(250, L'x');
     EXPECT_FALSE(PlanDesktopShortcut(L"C:\\Users\\me\\Desktop", deep, L"Quillet.exe", false, &plan));
+    // A desktop that could not be looked up, a program path that did not fit.
+    EXPECT_FALSE(PlanDesktopShortcut(L"", L"D:\\mbrl", L"Quillet.exe", false, &plan));
+    EXPECT_FALSE(PlanDesktopShortcut(L"C:\\Users\\me\\Desktop", L"D:\\mbrl", L"", false, &plan));
 }
 
 }  // namespace

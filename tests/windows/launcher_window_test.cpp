@@ -12,6 +12,10 @@
 #include <string>
 #include <thread>
 
+#include <mshtmhst.h>
+
+#include "ui/framework/ax_host.h"
+#include "ui/game/browser_key_hook.h"
 #include "ui/launcher/game_url_capture.h"
 #include "win32_test_support.h"
 
@@ -40,6 +44,19 @@ INT_PTR RunLauncher(CTranslucentDlg& launcher, const std::function<void()>& chec
     return result;
 }
 
+// What a browser host tells its page about scroll bars and the like.
+DWORD HostUiFlags(HWND hWndHost)
+{
+    auto* site = reinterpret_cast<IUnknown*>(SendMessageW(hWndHost, AtlGetHostMessage(), 0, 0));
+    IDocHostUIHandler* handler = nullptr;
+    if (!site || FAILED(site->QueryInterface(IID_IDocHostUIHandler, reinterpret_cast<void**>(&handler)))) return 0;
+    DOCHOSTUIINFO info = {};
+    info.cbSize = sizeof(info);
+    handler->GetHostInfo(&info);
+    handler->Release();
+    return info.dwFlags;
+}
+
 RECT Rect(HWND hWnd)
 {
     RECT rect = {};
@@ -66,6 +83,7 @@ TEST_F(LauncherWindow, CentredLayeredPictureWithTheDialogOverIt)
     LONG style = 0, exStyle = 0;
     COLORREF key = 0;
     DWORD flags = 0;
+    DWORD hostFlags = 0;
     bool stillOpen = false;
     INT_PTR result = RunLauncher(launcher, [&] {
         HWND hWnd = launcher.m_hWnd;
@@ -76,6 +94,7 @@ TEST_F(LauncherWindow, CentredLayeredPictureWithTheDialogOverIt)
         exStyle = GetWindowLongW(hWnd, GWL_EXSTYLE);
         BYTE alpha = 0;
         GetLayeredWindowAttributes(standard, &key, &alpha, &flags);
+        hostFlags = HostUiFlags(g_wndLauncherBrowserHost);
         // Esc and Alt+F4 leave the launcher open.
         SendMessageW(hWnd, WM_COMMAND, IDCANCEL, 0);
         SendMessageW(hWnd, WM_SYSCOMMAND, SC_CLOSE, 0);
@@ -102,6 +121,7 @@ TEST_F(LauncherWindow, CentredLayeredPictureWithTheDialogOverIt)
     EXPECT_TRUE(SameRect(moved, followed)) << "and after a move";
     EXPECT_EQ(RGB(0, 255, 0), key);
     EXPECT_NE(0u, flags & LWA_COLORKEY);
+    EXPECT_NE(0u, hostFlags & DOCHOSTUIFLAG_SCROLL_NO) << "the game-code page may show scroll bars";
     EXPECT_TRUE(stillOpen);
     EXPECT_EQ(1, result);
     EXPECT_GE(handOver.m_nChosen, 1) << "the start command chooses the game window";

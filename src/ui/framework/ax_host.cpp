@@ -249,9 +249,12 @@ LRESULT CALLBACK HostWindowProc(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lPar
     CAxHost* host = HostOf(hWnd);
     if (uMsg == WM_NCCREATE) {
         SetWindowLongPtrW(hWnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(new CAxHost(hWnd)));
+    } else if (uMsg == WM_DESTROY && host) {
+        // Closed while the control's own child windows still exist, which
+        // are destroyed after this message.
+        host->Close();
     } else if (uMsg == WM_NCDESTROY && host) {
         SetWindowLongPtrW(hWnd, GWLP_USERDATA, 0);
-        host->Close();
         host->Release();
     } else if (host && uMsg == g_nGetHostMessage) {
         return reinterpret_cast<LRESULT>(static_cast<IOleClientSite*>(host));

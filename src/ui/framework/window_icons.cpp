@@ -1,19 +1,31 @@
 #include "ui/framework/window_icons.h"
 
-HICON SetWindowIcons(HWND hWnd, int iconId)
+#include <initializer_list>
+
+namespace {
+
+HICON LoadIconOfSize(int iconId, int cxMetric, int cyMetric)
 {
-    HICON small = nullptr;
-    const struct {
-        WPARAM which;
-        int cx;
-        int cy;
-    } SIZES[] = {{ICON_BIG, SM_CXICON, SM_CYICON}, {ICON_SMALL, SM_CXSMICON, SM_CYSMICON}};
-    for (const auto& size : SIZES) {
-        HICON icon = static_cast<HICON>(LoadImageW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(iconId), IMAGE_ICON,
-                                                   GetSystemMetrics(size.cx), GetSystemMetrics(size.cy),
-                                                   LR_DEFAULTCOLOR));
-        SendMessageW(hWnd, WM_SETICON, size.which, reinterpret_cast<LPARAM>(icon));
-        if (size.which == ICON_SMALL) small = icon;
+    return static_cast<HICON>(LoadImageW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(iconId), IMAGE_ICON,
+                                         GetSystemMetrics(cxMetric), GetSystemMetrics(cyMetric), LR_DEFAULTCOLOR));
+}
+
+}  // namespace
+
+HICON CWindowIcons::Set(HWND hWnd, int iconId)
+{
+    Destroy();
+    m_hBig = LoadIconOfSize(iconId, SM_CXICON, SM_CYICON);
+    m_hSmall = LoadIconOfSize(iconId, SM_CXSMICON, SM_CYSMICON);
+    SendMessageW(hWnd, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(m_hBig));
+    SendMessageW(hWnd, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(m_hSmall));
+    return m_hSmall;
+}
+
+void CWindowIcons::Destroy()
+{
+    for (HICON* icon : {&m_hBig, &m_hSmall}) {
+        if (*icon) DestroyIcon(*icon);
+        *icon = nullptr;
     }
-    return small;
 }

@@ -3,7 +3,6 @@
 #include <cwchar>
 
 #include "ui/framework/ax_host.h"
-#include "ui/framework/window_icons.h"
 #include "ui/framework/center_window.h"
 #include "ui/game/cache_clearing.h"
 
@@ -184,7 +183,7 @@ LRESULT CGameDlg::OnInitDialog(UINT, WPARAM, LPARAM, BOOL&)
     SendMessageW(m_hWnd, WM_SETFONT, reinterpret_cast<WPARAM>(GetStockObject(DEFAULT_GUI_FONT)), TRUE);
     CenterWindow(m_hWnd);
 
-    AddTrayIcon(SetWindowIcons(m_hWnd, IDI_QUILLET));
+    AddTrayIcon(m_icons.Set(m_hWnd, IDI_QUILLET));
 
     if (CMessageLoop* loop = g_appModule.GetMessageLoop()) {
         loop->AddMessageFilter(this);
@@ -220,7 +219,12 @@ LRESULT CGameDlg::OnDestroy(UINT, WPARAM, LPARAM, BOOL&)
     UnregisterHotKey(m_hWnd, HOTKEY_REFRESH);
     UnregisterHotKey(m_hWnd, HOTKEY_TOGGLE);
     Shell_NotifyIconW(NIM_DELETE, &m_nid);
+    m_icons.Destroy();
+    // The host and its control die with this window's children, right
+    // after this message: nothing may reach them through these afterwards.
     if (m_pBrowser) m_pBrowser->Stop();
+    m_pBrowser = nullptr;
+    m_wndBrowserHost = nullptr;
     if (CMessageLoop* loop = g_appModule.GetMessageLoop()) {
         loop->RemoveMessageFilter(this);
         loop->RemoveIdleHandler(this);

@@ -11,6 +11,7 @@
 #include "resource.h"
 #include "ui/framework/message_loop.h"
 #include "ui/framework/window_base.h"
+#include "ui/framework/window_icons.h"
 #include "ui/game/game_layout.h"
 #include "ui/game/invoke_event.h"
 #include "ui/skin/my_button.h"
@@ -96,6 +97,7 @@ public:
     RECT m_rcInitial = {};
     RECT m_rcWork = {};
     NOTIFYICONDATAW m_nid = {};
+    CWindowIcons m_icons;
     wchar_t m_szTitle[TITLE_CHARS] = {};
 
 private:

@@ -3,7 +3,6 @@
 #include <shellapi.h>
 
 #include "ui/framework/ax_host.h"
-#include "ui/framework/window_icons.h"
 #include "ui/framework/center_window.h"
 #include "ui/game/browser_key_hook.h"
 
@@ -53,7 +52,7 @@ void CMainDlg::DestroyDialog()
 LRESULT CMainDlg::OnInitDialog(UINT, WPARAM, LPARAM, BOOL&)
 {
     CenterWindow(m_hWnd);
-    SetWindowIcons(m_hWnd, IDI_QUILLET);
+    m_icons.Set(m_hWnd, IDI_QUILLET);
     SetUpBrowser();
     m_btnClose.Attach(GetDlgItem(IDC_LAUNCHER_CLOSE), 292, 291, 290, 290);
     m_btnMinimize.Attach(GetDlgItem(IDC_LAUNCHER_MINIMIZE), 277, 276, 275, 275);
@@ -69,14 +68,15 @@ LRESULT CMainDlg::OnInitDialog(UINT, WPARAM, LPARAM, BOOL&)
 }
 
 // The browser fills control 1001 in a host window of its own, the host that
-// the keyboard hook and the events address.
+// the keyboard hook and the events address. The host has no scroll style,
+// so the game-code page shows no scroll bars.
 void CMainDlg::SetUpBrowser()
 {
     HWND placeholder = GetDlgItem(IDC_BROWSER_HOST);
     if (!placeholder) return;
     RECT area;
     GetClientRect(placeholder, &area);
-    m_wndBrowserHost = CreateWindowExW(0, L"AtlAxWin90", nullptr, WS_CHILD | WS_VISIBLE | WS_VSCROLL, 0, 0,
+    m_wndBrowserHost = CreateWindowExW(0, L"AtlAxWin90", nullptr, WS_CHILD | WS_VISIBLE, 0, 0,
                                        area.right, area.bottom, placeholder, nullptr, nullptr, nullptr);
     g_wndLauncherBrowserHost = m_wndBrowserHost;
     if (!m_wndBrowserHost || CreateBrowserControl(m_wndBrowserHost) != S_OK) return;
@@ -95,6 +95,13 @@ void CMainDlg::SetUpBrowser()
     VariantClear(&url);
     m_pBrowser->Release();
     m_pBrowser = nullptr;
+}
+
+LRESULT CMainDlg::OnDestroy(UINT, WPARAM, LPARAM, BOOL& bHandled)
+{
+    m_icons.Destroy();
+    bHandled = FALSE;
+    return 0;
 }
 
 LRESULT CMainDlg::OnMinimize(WORD, WORD, HWND, BOOL&)

@@ -11,6 +11,7 @@
 
 #include "resource.h"
 #include "ui/framework/window_base.h"
+#include "ui/framework/window_icons.h"
 #include "ui/launcher/browser_listener.h"
 #include "ui/launcher/game_hand_over.h"
 #include "ui/launcher/standard_dialog.h"
@@ -41,6 +42,7 @@ public:
 
     BEGIN_MSG_MAP(CMainDlg)
         MESSAGE_HANDLER(WM_INITDIALOG, OnInitDialog)
+        MESSAGE_HANDLER(WM_DESTROY, OnDestroy)
         COMMAND_RANGE_CODE_HANDLER(IDC_LAUNCHER_MINIMIZE, IDC_LAUNCHER_MINIMIZE, BN_CLICKED, OnMinimize)
         COMMAND_RANGE_CODE_HANDLER(IDC_LAUNCHER_CLOSE, IDC_LAUNCHER_CLOSE, BN_CLICKED, OnClose)
         COMMAND_RANGE_CODE_HANDLER(IDC_LAUNCHER_START, IDC_LAUNCHER_START, BN_CLICKED, OnStart)
@@ -61,6 +63,7 @@ public:
     MyButton m_btnLink1009;
     MyButton m_btnLink1013;
     MyButton m_btnLink1012;
+    CWindowIcons m_icons;
     IConnectionPointContainer* m_pConnPointContainer = nullptr;
     IConnectionPoint* m_pConnPoint = nullptr;
     DWORD m_dwCookie = 0;
@@ -71,6 +74,7 @@ private:
     void SetUpBrowser();
 
     LRESULT OnInitDialog(UINT, WPARAM, LPARAM, BOOL&);
+    LRESULT OnDestroy(UINT, WPARAM, LPARAM, BOOL&);
     LRESULT OnMinimize(WORD, WORD, HWND, BOOL&);
     LRESULT OnClose(WORD, WORD, HWND, BOOL&);
     LRESULT OnStart(WORD, WORD, HWND, BOOL&);

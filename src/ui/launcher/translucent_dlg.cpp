@@ -1,7 +1,6 @@
 #include "ui/launcher/translucent_dlg.h"
 
 #include "ui/framework/ax_host.h"
-#include "ui/framework/window_icons.h"
 #include "ui/game/browser_key_hook.h"
 #include "ui/launcher/main_dlg.h"
 
@@ -16,7 +15,7 @@ LRESULT CTranslucentDlg::OnInitDialog(UINT, WPARAM, LPARAM, BOOL&)
     GetClientRect(m_hWnd, &client);
     m_frame.Place(new CMainDlg(m_hWnd, m_pHandOver, m_gameCodeUrl), m_hWnd, client.left, client.top);
     m_frame.ApplyLayer(m_hWnd);
-    SetWindowIcons(m_hWnd, IDI_QUILLET);
+    m_icons.Set(m_hWnd, IDI_QUILLET);
     SetWindowTextW(m_hWnd, L"ZelmicVantorra");
     if (!g_hKeyboardHook) {
         g_hKeyboardHook = SetWindowsHookExW(WH_KEYBOARD, BrowserKeyHook, nullptr, GetCurrentThreadId());
@@ -46,6 +45,7 @@ LRESULT CTranslucentDlg::OnDestroy(UINT, WPARAM, LPARAM, BOOL&)
 {
     m_pHandOver->ChooseGameWindow();
     if (g_hKeyboardHook) UnhookWindowsHookEx(g_hKeyboardHook);
+    m_icons.Destroy();
     EndDialog(1);
     return 0;
 }

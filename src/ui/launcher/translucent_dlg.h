@@ -9,6 +9,7 @@
 
 #include "resource.h"
 #include "ui/framework/window_base.h"
+#include "ui/framework/window_icons.h"
 #include "ui/launcher/game_hand_over.h"
 #include "ui/launcher/translucent_frame.h"
 
@@ -30,6 +31,7 @@ public:
     END_MSG_MAP()
 
     CTranslucentFrame m_frame;
+    CWindowIcons m_icons;
 
 private:
     LRESULT OnInitDialog(UINT, WPARAM, LPARAM, BOOL&);
