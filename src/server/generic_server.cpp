@@ -3,7 +3,6 @@
 #include <chrono>
 #include <new>
 
-#include "base/out_buf.h"
 #include "platform/system_memory.h"
 
 CGenericServer::~CGenericServer()
@@ -188,83 +187,5 @@ void CGenericServer::Serve(IServerConnection& connection)
 {
     CPageBlock area(RECEIVE_AREA_BYTES);
     if (!area.Data()) return;
-    std::string request;
-    CServerResponse response;
-    int keepAlive = 0;
-    int64_t offset = 0;
-    bool pending = false;
-
-    // Sends the rest of the response, the buffer and then its file or body,
-    // in sends of at most MAX_SEND_BYTES; false when the connection must end.
-    auto send = [&]() -> bool {
-        const int64_t length = response.GetLength();
-        const int64_t total = response.TotalLength();
-        while (offset < total) {
-            int64_t headRest = offset < length ? length - offset : 0;
-            int head = static_cast<int>(headRest < MAX_SEND_BYTES ? headRest : MAX_SEND_BYTES);
-            const uint8_t* headData = head > 0 ? response.GetData() + offset : nullptr;
-            int64_t tailOffset = offset < length ? 0 : offset - length;
-            int64_t tailRest = response.TailLength() - tailOffset;
-            int room = MAX_SEND_BYTES - head;
-            int count = static_cast<int>(tailRest < room ? tailRest : room);
-            int sent = 0;
-            SendResult result;
-            if (CInputFile* file = response.File()) {
-                result = connection.SendWithFile(headData, head, *file, tailOffset, count, &sent);
-            } else {
-                const uint8_t* tailData = count > 0 ? response.Body()->GetData() + tailOffset : nullptr;
-                result = connection.Send(headData, head, tailData, count, &sent);
-            }
-            if (result == SendResult::WOULD_BLOCK) {
-                pending = true;
-                return true;
-            }
-            if (result == SendResult::FILE_FAILED) response.OnFileUnreadable();
-            if (result != SendResult::SENT) {
-                keepAlive = 0;
-                return false;
-            }
-            offset += sent;
-        }
-        pending = false;
-        OnSent(static_cast<uint32_t>(offset));
-        response.Free();
-        return keepAlive != 0;
-    };
-
-    // Handles the gathered request text if it is complete; false when the
-    // connection must end.
-    auto handle = [&]() -> bool {
-        if (!IsRequestComplete(request)) return request.size() <= MAX_REQUEST_BYTES;
-        std::string complete;
-        complete.swap(request);
-        if (!HandleRequest(complete, &response, &keepAlive)) return false;
-        offset = 0;
-        return send();
-    };
-
-    bool open = connection.Select();
-    while (open) {
-        SocketEvents events;
-        if (connection.Wait(&events) != WaitResult::EVENTS) break;
-        if (events.bRead) {
-            int received = connection.Receive(area.Data(), RECEIVE_AREA_BYTES);
-            if (received > 0) {
-                request.append(area.Data(), static_cast<size_t>(received));
-                // Bytes that arrive while a send waits are kept for later,
-                // up to the limit of one request.
-                if (!pending) {
-                    open = handle();
-                } else if (request.size() > MAX_REQUEST_BYTES) {
-                    open = false;
-                }
-            }
-        }
-        if (open && events.bWrite && pending) {
-            open = send();
-            // A request that arrived during the send is handled now.
-            while (open && !pending && !request.empty() && IsRequestComplete(request)) open = handle();
-        }
-        if (events.bClose) open = false;
-    }
+    CConnectionSession(connection, *this, area.Data(), RECEIVE_AREA_BYTES).Run();
 }

@@ -1,8 +1,8 @@
 // CGenericServer: the transport half of the local resource server. It
-// listens on one port of 127.0.0.1, gives every connection a thread, gathers
-// bytes until the subclass says a request is complete, lets the subclass
-// write the whole response into a buffer, sends it and keeps the connection
-// open when the subclass asks for it.
+// listens on one port of 127.0.0.1 and gives every connection a thread, on
+// which a CConnectionSession serves it with the subclass as its request
+// handler: the subclass's IsRequestComplete, HandleRequest and OnSent run on
+// every connection thread at once.
 #pragma once
 
 #include <condition_variable>
@@ -14,15 +14,12 @@
 
 #include "platform/server_socket.h"
 #include "platform/thread.h"
-#include "server/server_response.h"
+#include "server/connection_session.h"
 
-class CGenericServer {
+class CGenericServer : protected IRequestHandler {
 public:
-    // A request text that grows past this without completing closes its
-    // connection, so memory per connection stays bounded.
-    static constexpr size_t MAX_REQUEST_BYTES = 64 * 1024;
+    // What each connection receives into, per receive.
     static constexpr int RECEIVE_AREA_BYTES = 512 * 1024;
-    static constexpr int MAX_SEND_BYTES = 2 * 1024 * 1024;
     static constexpr int START_TIMEOUT_MS = 30000;
     // The pause after a failed accept.
     static constexpr int ACCEPT_RETRY_MS = 50;
@@ -49,14 +46,6 @@ protected:
     // Told of each accepted connection before its thread starts; the result
     // is ignored. port is in network byte order.
     virtual int OnAccept(const char* ip, uint16_t port) = 0;
-    // Told after a response went out in full.
-    virtual int OnSent(uint32_t nBytes) = 0;
-    // True when request holds a whole request.
-    virtual bool IsRequestComplete(const std::string& request) = 0;
-    // Appends the whole response to pResponse, or its head with a file to
-    // follow it; may set *pnKeepAlive to 1. False closes the connection with
-    // nothing sent.
-    virtual bool HandleRequest(const std::string& request, CServerResponse* pResponse, int* pnKeepAlive) = 0;
 
 private:
     struct ConnectionThread {
@@ -67,9 +56,8 @@ private:
     void ReaperMain();
     void StartConnectionThread(std::unique_ptr<IServerConnection> connection);
     void ConnectionMain(std::unique_ptr<IServerConnection> connection, ConnectionThread* self);
-    // Receives requests and sends responses until the connection ends.
+    // Serves the connection with a session of its own until it ends.
     void Serve(IServerConnection& connection);
-    void ReapFinished();
 
     std::unique_ptr<CStopSignal> m_pStop;
     std::unique_ptr<CThread> m_pListener;
