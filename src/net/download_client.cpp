@@ -38,9 +38,9 @@ struct WideRequest {
 WideRequest OpenWide(IHttpTransport& transport, const std::string& url)
 {
     WideRequest opened;
-    uint32_t flags = 0;
-    if (!transport.GetConnectedState(&flags)) return opened;
-    bool proxy = (flags & CONNECTION_PROXY) != 0;
+    ConnectionState state = transport.GetConnectedState();
+    if (!state.bConnected) return opened;
+    bool proxy = state.bProxy;
     opened.session = transport.Open(proxy ? "win" : TickAgent(transport), proxy, HttpText::WIDE);
     if (!opened.session) return opened;
     bool fileNotFound = false;
@@ -111,11 +111,9 @@ bool DownloadVerifiedFile(const std::string& url, const std::string& path, const
 int FetchToBuffer(const char* url, const char* filePath, COutBuf* sink, int* pnStatus, IHttpTransport& transport)
 {
     if (pnStatus) *pnStatus = 0;
-    uint32_t flags = 0;
-    transport.GetConnectedState(&flags);
-    if (flags & CONNECTION_OFFLINE) return FETCH_OFFLINE;
-    std::unique_ptr<IHttpSession> session =
-        transport.Open(TickAgent(transport), (flags & CONNECTION_PROXY) != 0, HttpText::ANSI);
+    ConnectionState state = transport.GetConnectedState();
+    if (state.bOffline) return FETCH_OFFLINE;
+    std::unique_ptr<IHttpSession> session = transport.Open(TickAgent(transport), state.bProxy, HttpText::ANSI);
     if (!session) return FETCH_OFFLINE;
     return FetchWithHandle(*session, url, filePath, sink, pnStatus);
 }

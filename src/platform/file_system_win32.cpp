@@ -6,7 +6,7 @@
 
 bool WriteWholeFile(const std::string& path, const void* data, size_t size)
 {
-    std::wstring widePath = Utf8ToWide(path);
+    std::wstring widePath = ToWide(path, CP_UTF8);
     HANDLE file = CreateFileW(widePath.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                               FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) return false;

@@ -9,9 +9,12 @@
 #include <memory>
 #include <string>
 
-// Flags of the system's connection state.
-const uint32_t CONNECTION_PROXY = 0x04;
-const uint32_t CONNECTION_OFFLINE = 0x20;
+// What the system says of its connection to the Internet.
+struct ConnectionState {
+    bool bConnected = false;   // it reports a connection
+    bool bProxy = false;       // through a proxy
+    bool bOffline = false;     // it is set to work offline
+};
 
 // One request whose response head has arrived. Used by one thread.
 class IHttpRequest {
@@ -44,8 +47,8 @@ public:
 class IHttpTransport {
 public:
     virtual ~IHttpTransport() = default;
-    // The system's connection flags; false when it reports no connection.
-    virtual bool GetConnectedState(uint32_t* pnFlags) = 0;
+    // The system's connection state.
+    virtual ConnectionState GetConnectedState() = 0;
     // Milliseconds since the system started, for the agent text.
     virtual uint32_t GetTickCount() = 0;
     // Opens an Internet handle with this agent text; bProxy chooses the

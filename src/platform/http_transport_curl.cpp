@@ -15,7 +15,6 @@ namespace {
 
 const long CONNECT_TIMEOUT_SECONDS = 60;
 const long IDLE_TIMEOUT_SECONDS = 30;
-const uint32_t CONNECTION_LAN = 0x02;
 // Larger than libcurl's default of 16 KiB: fewer calls for large bodies.
 const long RECEIVE_BUFFER_BYTES = 256 * 1024;
 
@@ -205,11 +204,13 @@ public:
     CurlTransport() { curl_global_init(CURL_GLOBAL_DEFAULT); }
     ~CurlTransport() override { curl_global_cleanup(); }
 
-    // Linux has no system-wide offline switch: the machine counts as on a LAN.
-    bool GetConnectedState(uint32_t* pnFlags) override
+    // Linux has no system-wide offline switch: the machine counts as
+    // connected, without a proxy.
+    ConnectionState GetConnectedState() override
     {
-        *pnFlags = CONNECTION_LAN;
-        return true;
+        ConnectionState state;
+        state.bConnected = true;
+        return state;
     }
 
     uint32_t GetTickCount() override

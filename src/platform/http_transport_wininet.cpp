@@ -74,7 +74,7 @@ public:
         SetLastError(0);
         HINTERNET request;
         if (m_text == HttpText::WIDE) {
-            request = InternetOpenUrlW(m_internet.get(), Utf8ToWide(url).c_str(), ACCEPT_HEADER_W,
+            request = InternetOpenUrlW(m_internet.get(), ToWide(url, CP_UTF8).c_str(), ACCEPT_HEADER_W,
                                        ACCEPT_HEADER_LENGTH, REQUEST_FLAGS, 0);
         } else {
             request = InternetOpenUrlA(m_internet.get(), url.c_str(), ACCEPT_HEADER_A, ACCEPT_HEADER_LENGTH,
@@ -92,12 +92,14 @@ private:
 
 class WinInetTransport : public IHttpTransport {
 public:
-    bool GetConnectedState(uint32_t* pnFlags) override
+    ConnectionState GetConnectedState() override
     {
         DWORD flags = 0;
-        BOOL connected = InternetGetConnectedState(&flags, 0);
-        *pnFlags = flags;
-        return connected != FALSE;
+        ConnectionState state;
+        state.bConnected = InternetGetConnectedState(&flags, 0) != FALSE;
+        state.bProxy = (flags & INTERNET_CONNECTION_PROXY) != 0;
+        state.bOffline = (flags & INTERNET_CONNECTION_OFFLINE) != 0;
+        return state;
     }
 
     uint32_t GetTickCount() override { return ::GetTickCount(); }
@@ -106,7 +108,7 @@ public:
     {
         DWORD access = bProxy ? INTERNET_OPEN_TYPE_PRECONFIG : INTERNET_OPEN_TYPE_PRECONFIG_WITH_NO_AUTOPROXY;
         HINTERNET internet = text == HttpText::WIDE
-                                 ? InternetOpenW(Utf8ToWide(agent).c_str(), access, nullptr, nullptr, 0)
+                                 ? InternetOpenW(ToWide(agent, CP_UTF8).c_str(), access, nullptr, nullptr, 0)
                                  : InternetOpenA(agent.c_str(), access, nullptr, nullptr, 0);
         if (!internet) return nullptr;
         return std::make_unique<WinInetSession>(internet, text);

@@ -17,6 +17,7 @@
 #include <cerrno>
 #include <new>
 
+#include "platform/accepted_socket.h"
 #include "platform/file_system.h"
 
 namespace {
@@ -169,19 +170,7 @@ public:
         socklen_t length = sizeof(peer);
         int fd = accept4(m_fd, reinterpret_cast<sockaddr*>(&peer), &length, SOCK_CLOEXEC | SOCK_NONBLOCK);
         if (fd < 0) return nullptr;
-        // Owned at once, so that no failure below leaves the socket open.
-        std::unique_ptr<IServerConnection> connection(new (std::nothrow) CPosixConnection(fd, m_stopFd));
-        if (!connection) {
-            close(fd);
-            return nullptr;
-        }
-        // A response goes out in one send; the tail of a large one must not
-        // wait for the client's delayed acknowledgement.
-        int on = 1;
-        setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof(on));
-        *ip = FormatDottedQuad(&peer.sin_addr);
-        *port = peer.sin_port;
-        return connection;
+        return AdoptAcceptedSocket(new (std::nothrow) CPosixConnection(fd, m_stopFd), fd, close, peer, ip, port);
     }
 
 private:

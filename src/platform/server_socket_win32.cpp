@@ -7,6 +7,7 @@
 #include <memory>
 #include <new>
 
+#include "platform/accepted_socket.h"
 #include "platform/file_system.h"
 
 namespace {
@@ -186,19 +187,8 @@ public:
         int length = sizeof(peer);
         SOCKET socket = WSAAccept(m_socket, reinterpret_cast<sockaddr*>(&peer), &length, nullptr, 0);
         if (socket == INVALID_SOCKET) return nullptr;
-        // Owned at once, so that no failure below leaves the socket open.
-        std::unique_ptr<IServerConnection> connection(new (std::nothrow) CWin32Connection(socket, m_stop));
-        if (!connection) {
-            closesocket(socket);
-            return nullptr;
-        }
-        // A response goes out in one send; the tail of a large one must not
-        // wait for the client's delayed acknowledgement.
-        BOOL on = TRUE;
-        setsockopt(socket, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&on), sizeof(on));
-        *ip = FormatDottedQuad(&peer.sin_addr);
-        *port = peer.sin_port;
-        return connection;
+        return AdoptAcceptedSocket(new (std::nothrow) CWin32Connection(socket, m_stop), socket, closesocket, peer, ip,
+                                   port);
     }
 
 private:

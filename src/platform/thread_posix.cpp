@@ -5,6 +5,8 @@
 
 #include <new>
 
+#include "platform/thread_start.h"
+
 namespace {
 
 class CPosixThread : public CThread {
@@ -26,25 +28,16 @@ public:
 
 void* Entry(void* argument)
 {
-    std::unique_ptr<std::function<void()>> body(static_cast<std::function<void()>*>(argument));
-    (*body)();
+    RunThreadBody(argument);
     return nullptr;
 }
 
 }  // namespace
 
-std::unique_ptr<CThread> CThread::Start(std::function<void()> body)
+std::unique_ptr<CThread> StartPlatformThread(void* argument)
 {
     std::unique_ptr<CPosixThread> thread(new (std::nothrow) CPosixThread());
-    auto* argument = new (std::nothrow) std::function<void()>(std::move(body));
-    if (!thread || !argument) {
-        delete argument;
-        return nullptr;
-    }
-    if (pthread_create(&thread->m_thread, nullptr, Entry, argument) != 0) {
-        delete argument;
-        return nullptr;
-    }
+    if (!thread || pthread_create(&thread->m_thread, nullptr, Entry, argument) != 0) return nullptr;
     thread->m_bJoinable = true;
     return thread;
 }

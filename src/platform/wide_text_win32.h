@@ -1,9 +1,9 @@
-// UTF-8 and UTF-16 conversions for the Win32 side.
+// Conversions between 8-bit and UTF-16 text for the Win32 side.
 #pragma once
 
 #include <string>
 
-std::wstring Utf8ToWide(const std::string& text);
+// 8-bit text of a code page (CP_UTF8, or CP_ACP for the system's ANSI code
+// page) as wide text.
+std::wstring ToWide(const std::string& text, unsigned int codePage);
 std::string WideToUtf8(const std::wstring& text);
-// 8-bit text of the system's ANSI code page as wide text.
-std::wstring AnsiToWide(const std::string& text);

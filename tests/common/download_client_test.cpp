@@ -68,10 +68,11 @@ uint32_t ToMemory(const std::string& path, std::vector<uint8_t>* block)
 // A transport that reports the system offline and fails every open.
 class OfflineTransport : public IHttpTransport {
 public:
-    bool GetConnectedState(uint32_t* pnFlags) override
+    ConnectionState GetConnectedState() override
     {
-        *pnFlags = CONNECTION_OFFLINE;
-        return false;
+        ConnectionState state;
+        state.bOffline = true;
+        return state;
     }
     uint32_t GetTickCount() override { return 0; }
     std::unique_ptr<IHttpSession> Open(const std::string&, bool, HttpText) override

@@ -44,10 +44,11 @@ public:
         return m_nOpens;
     }
 
-    bool GetConnectedState(uint32_t* pnFlags) override
+    ConnectionState GetConnectedState() override
     {
-        *pnFlags = 0;
-        return true;
+        ConnectionState state;
+        state.bConnected = true;
+        return state;
     }
     uint32_t GetTickCount() override { return 0; }
     std::unique_ptr<IHttpSession> Open(const std::string&, bool, HttpText) override
