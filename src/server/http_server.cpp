@@ -14,17 +14,6 @@ std::string UpstreamBase()
     return std::string("http://") + QUILLET_UPSTREAM_HOST;
 }
 
-std::string CacheRootUnder(const std::string& baseDirectory)
-{
-    std::string root = baseDirectory;
-    for (const char* part : {"wz_cdn", "cdn"}) {
-        root += PATH_SEPARATOR;
-        root += part;
-    }
-    root += PATH_SEPARATOR;
-    return root;
-}
-
 CHTTPServer::CHTTPServer() : m_mimeMap(BuildMimeMap())
 {
 }

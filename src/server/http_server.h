@@ -40,6 +40,3 @@ private:
 
 // The upstream resource CDN's base: "http://" + the configured host.
 std::string UpstreamBase();
-// The cache root under a folder: folder + separator + "wz_cdn" + separator +
-// "cdn" + separator.
-std::string CacheRootUnder(const std::string& baseDirectory);

@@ -5,6 +5,8 @@
 #include "platform/file_system.h"
 #include "platform/thread.h"
 
+#include <initializer_list>
+
 namespace {
 
 const size_t MD5_TEXT_CHARS = 32;
@@ -46,6 +48,17 @@ int MakeDirs(const std::string& path)
         copy[i] = '/';
     }
     return MakeDirectory(copy) ? 0 : -1;
+}
+
+std::string CacheRootUnder(const std::string& baseDirectory)
+{
+    std::string root = baseDirectory;
+    for (const char* part : {"wz_cdn", "cdn"}) {
+        root += PATH_SEPARATOR;
+        root += part;
+    }
+    root += PATH_SEPARATOR;
+    return root;
 }
 
 bool IsTemporaryCacheName(const std::string& name)

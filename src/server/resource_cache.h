@@ -21,6 +21,10 @@ class CInputFile;
 // empty path.
 int MakeDirs(const std::string& path);
 
+// The cache root under a folder: folder + separator + "wz_cdn" + separator +
+// "cdn" + separator. The server and cache clearing both compute it so.
+std::string CacheRootUnder(const std::string& baseDirectory);
+
 // True for the name of a temporary file that a store writes before renaming
 // it to its cache file's name: 32 lowercase hex digits, ".part" and a
 // number, optionally followed by "." and a second number.

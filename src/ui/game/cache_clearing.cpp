@@ -7,7 +7,7 @@
 
 #include "platform/file_system.h"
 #include "platform/wide_text_win32.h"
-#include "server/http_server.h"
+#include "server/resource_cache.h"
 
 namespace {
 
@@ -82,7 +82,7 @@ void ClearCaches(HWND hWndOwner)
     if (SHGetSpecialFolderPathW(nullptr, cookies, CSIDL_COOKIES, FALSE)) DeleteFolderContents(cookies);
     // The resource cache root, built from the current directory as the
     // server builds it; a trailing separator is dropped for the search.
-    std::wstring root = AnsiToWide(CacheRootUnder(GetCurrentDirectoryBytes()));
+    std::wstring root = ToWide(CacheRootUnder(GetCurrentDirectoryBytes()), CP_ACP);
     if (!root.empty() && root.back() == L'\\') root.pop_back();
     DeleteFolderContents(root);
     MessageBoxW(hWndOwner, L"清空完成！", L"提示", MB_OK);
