@@ -1,7 +1,5 @@
 #include "ui/framework/window_icons.h"
 
-#include <initializer_list>
-
 namespace {
 
 HICON LoadIconOfSize(int iconId, int cxMetric, int cyMetric)
@@ -14,18 +12,15 @@ HICON LoadIconOfSize(int iconId, int cxMetric, int cyMetric)
 
 HICON CWindowIcons::Set(HWND hWnd, int iconId)
 {
-    Destroy();
-    m_hBig = LoadIconOfSize(iconId, SM_CXICON, SM_CYICON);
-    m_hSmall = LoadIconOfSize(iconId, SM_CXSMICON, SM_CYSMICON);
-    SendMessageW(hWnd, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(m_hBig));
-    SendMessageW(hWnd, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(m_hSmall));
-    return m_hSmall;
+    m_big.Reset(LoadIconOfSize(iconId, SM_CXICON, SM_CYICON));
+    m_small.Reset(LoadIconOfSize(iconId, SM_CXSMICON, SM_CYSMICON));
+    SendMessageW(hWnd, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(m_big.Get()));
+    SendMessageW(hWnd, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(m_small.Get()));
+    return m_small.Get();
 }
 
 void CWindowIcons::Destroy()
 {
-    for (HICON* icon : {&m_hBig, &m_hSmall}) {
-        if (*icon) DestroyIcon(*icon);
-        *icon = nullptr;
-    }
+    m_big.Reset();
+    m_small.Reset();
 }

@@ -1,6 +1,7 @@
 #include "ui/launcher/translucent_frame.h"
 
-#include "ui/launcher/launcher_placement.h"
+#include "ui/framework/scoped_win.h"
+#include "ui/framework/window_placement_win32.h"
 
 namespace {
 
@@ -11,9 +12,8 @@ const int BACKGROUND_PICTURE = 271;
 void SetLayeredBitmap(HWND hWnd, HBITMAP bitmap)
 {
     SetWindowLongW(hWnd, GWL_EXSTYLE, GetWindowLongW(hWnd, GWL_EXSTYLE) | WS_EX_LAYERED);
-    HDC screen = GetDC(nullptr);
-    HDC memory = CreateCompatibleDC(screen);
-    HGDIOBJ previous = SelectObject(memory, bitmap);
+    CWindowDC screen(nullptr);
+    CMemoryDC memory(screen, bitmap);
     BITMAP info = {};
     GetObjectW(bitmap, sizeof(info), &info);
     RECT window;
@@ -23,14 +23,11 @@ void SetLayeredBitmap(HWND hWnd, HBITMAP bitmap)
     POINT source = {0, 0};
     BLENDFUNCTION blend = {AC_SRC_OVER, 0, 255, AC_SRC_ALPHA};
     UpdateLayeredWindow(hWnd, screen, &destination, &size, memory, &source, 0, &blend, ULW_ALPHA);
-    SelectObject(memory, previous);
-    DeleteDC(memory);
-    ReleaseDC(nullptr, screen);
 }
 
-CTranslucentFrame::CTranslucentFrame() : m_pBackground(new SkinBitmap())
+CTranslucentFrame::CTranslucentFrame() : m_pBackground(std::make_unique<SkinBitmap>())
 {
-    CreateSkinBitmap(m_pBackground, MAKEINTRESOURCEW(BACKGROUND_PICTURE));
+    CreateSkinBitmap(m_pBackground.get(), MAKEINTRESOURCEW(BACKGROUND_PICTURE));
 }
 
 CTranslucentFrame::~CTranslucentFrame()
@@ -40,7 +37,6 @@ CTranslucentFrame::~CTranslucentFrame()
         m_pDialog = nullptr;
     }
     if (m_pBackground->bitmap) DeleteObject(m_pBackground->bitmap);
-    delete m_pBackground;
 }
 
 void CTranslucentFrame::Place(IStandardDialog* pDialog, HWND hWnd, int x, int y)
@@ -51,12 +47,7 @@ void CTranslucentFrame::Place(IStandardDialog* pDialog, HWND hWnd, int x, int y)
     if (m_bCenter) {
         RECT work;
         SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0);
-        PlacementRect area;
-        area.left = work.left;
-        area.top = work.top;
-        area.right = work.right;
-        area.bottom = work.bottom;
-        CenterInWorkArea(area, width, height, &x, &y);
+        CenterInWorkArea(ToPlacementRect(work), width, height, &x, &y);
     }
     if (m_pDialog) m_pDialog->Create();
     LONG style = GetWindowLongW(hWnd, GWL_STYLE);
@@ -76,6 +67,5 @@ void CTranslucentFrame::SizeDialog(int cx, int cy)
 
 void CTranslucentFrame::ApplyLayer(HWND hWnd)
 {
-    m_blend = {AC_SRC_OVER, 0, 255, AC_SRC_ALPHA};
     SetLayeredBitmap(hWnd, m_pBackground->bitmap);
 }

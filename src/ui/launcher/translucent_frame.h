@@ -5,6 +5,8 @@
 
 #include <windows.h>
 
+#include <memory>
+
 #include "ui/launcher/standard_dialog.h"
 #include "ui/skin/skin_image.h"
 
@@ -28,11 +30,9 @@ public:
     void SizeDialog(int cx, int cy);
     void ApplyLayer(HWND hWnd);
 
-    const SkinBitmap* Background() const { return m_pBackground; }
     IStandardDialog* Dialog() const { return m_pDialog; }
 
-    BLENDFUNCTION m_blend = {};
-    SkinBitmap* m_pBackground = nullptr;
+    std::unique_ptr<SkinBitmap> m_pBackground;
     bool m_bCenter = true;
     IStandardDialog* m_pDialog = nullptr;
 };

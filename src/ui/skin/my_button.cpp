@@ -2,7 +2,16 @@
 
 #include <commctrl.h>
 
+#include "ui/framework/scoped_win.h"
 #include "ui/skin/skin_pixels.h"
+
+void AttachButtons(HWND hDialog, std::initializer_list<ButtonSkin> skins)
+{
+    for (const ButtonSkin& skin : skins) {
+        skin.pButton->Attach(GetDlgItem(hDialog, skin.controlId), skin.normalId, skin.hoverId, skin.pressedId,
+                             skin.disabledId);
+    }
+}
 
 bool MyButton::Attach(HWND hWndButton, int normalId, int hoverId, int pressedId, int disabledId)
 {
@@ -81,13 +90,8 @@ void MyButton::DrawItem()
     const SkinImage& image = *faces[static_cast<int>(face)];
     if (!image.GetBitmap()) return;
 
-    HDC dc = GetDC(m_hWnd);
+    CWindowDC dc(m_hWnd);
     RECT client;
     GetClientRect(m_hWnd, &client);
-    HDC memory = CreateCompatibleDC(dc);
-    HGDIOBJ previous = SelectObject(memory, image.GetBitmap());
-    StretchBlt(dc, 0, 0, client.right, client.bottom, memory, 0, 0, image.GetWidth(), image.GetHeight(), SRCCOPY);
-    SelectObject(memory, previous);
-    DeleteDC(memory);
-    ReleaseDC(m_hWnd, dc);
+    StretchBitmap(dc, image.GetBitmap(), client);
 }

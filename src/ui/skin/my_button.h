@@ -6,8 +6,26 @@
 
 #include <windows.h>
 
+#include <initializer_list>
+
 #include "ui/framework/window_base.h"
 #include "ui/skin/skin_image.h"
+
+class MyButton;
+
+// One picture button of a dialog template: the object, the control it turns
+// into a picture button and the resource ids of its four faces.
+struct ButtonSkin {
+    MyButton* pButton;
+    int controlId;
+    int normalId;
+    int hoverId;
+    int pressedId;
+    int disabledId;
+};
+
+// Attaches each button of the table to its control in hDialog.
+void AttachButtons(HWND hDialog, std::initializer_list<ButtonSkin> skins);
 
 class MyButton : public CSubclassedWindow {
 public:

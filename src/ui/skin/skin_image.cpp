@@ -36,8 +36,8 @@ bool CreateSkinBitmap(SkinBitmap* record, LPCWSTR id)
 bool SkinImage::Load(LPCWSTR id)
 {
     Release();
-    m_pOwner = new SkinBitmap();
-    CreateSkinBitmap(m_pOwner, id);
+    m_pOwner = std::make_unique<SkinBitmap>();
+    CreateSkinBitmap(m_pOwner.get(), id);
     return true;
 }
 
@@ -45,6 +45,5 @@ void SkinImage::Release()
 {
     if (!m_pOwner) return;
     if (m_pOwner->bitmap) DeleteObject(m_pOwner->bitmap);
-    delete m_pOwner;
-    m_pOwner = nullptr;
+    m_pOwner.reset();
 }

@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 // One decoded picture. An empty one has a null bitmap and size 0 x 0.
@@ -43,5 +44,5 @@ public:
     int32_t GetHeight() const { return m_pOwner ? m_pOwner->height : 0; }
 
 private:
-    SkinBitmap* m_pOwner = nullptr;
+    std::unique_ptr<SkinBitmap> m_pOwner;
 };
