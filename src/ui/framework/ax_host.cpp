@@ -3,10 +3,11 @@
 #include <mshtmhst.h>
 #include <ole2.h>
 
+#include "ui/framework/scoped_win.h"
+
 namespace {
 
 const wchar_t HOST_CLASS[] = L"AtlAxWin90";
-const UINT WM_FORWARDMSG_ID = 0x037F;
 UINT g_nGetHostMessage = 0;
 UINT g_nGetControlMessage = 0;
 
@@ -32,11 +33,9 @@ public:
                                       reinterpret_cast<void**>(&m_pObject));
         if (FAILED(hr)) return hr;
         hr = m_pObject->SetClientSite(this);
-        IPersistStreamInit* init = nullptr;
-        if (SUCCEEDED(hr) && SUCCEEDED(m_pObject->QueryInterface(IID_IPersistStreamInit,
-                                                                 reinterpret_cast<void**>(&init)))) {
+        CComPtr<IPersistStreamInit> init;
+        if (SUCCEEDED(hr) && SUCCEEDED(m_pObject->QueryInterface(IID_IPersistStreamInit, init.ReceiveVoid()))) {
             init->InitNew();
-            init->Release();
         }
         RECT client;
         GetClientRect(m_hWnd, &client);
@@ -63,26 +62,18 @@ public:
     LRESULT Forward(const MSG* msg)
     {
         if (!m_pObject || !msg) return 0;
-        IOleInPlaceActiveObject* active = nullptr;
-        if (FAILED(m_pObject->QueryInterface(IID_IOleInPlaceActiveObject, reinterpret_cast<void**>(&active)))) {
-            return 0;
-        }
-        HRESULT hr = active->TranslateAccelerator(const_cast<MSG*>(msg));
-        active->Release();
-        return hr == S_OK ? 1 : 0;
+        CComPtr<IOleInPlaceActiveObject> active;
+        if (FAILED(m_pObject->QueryInterface(IID_IOleInPlaceActiveObject, active.ReceiveVoid()))) return 0;
+        return active->TranslateAccelerator(const_cast<MSG*>(msg)) == S_OK ? 1 : 0;
     }
 
     void FitToClient()
     {
-        IOleInPlaceObject* inPlace = nullptr;
-        if (!m_pObject ||
-            FAILED(m_pObject->QueryInterface(IID_IOleInPlaceObject, reinterpret_cast<void**>(&inPlace)))) {
-            return;
-        }
+        CComPtr<IOleInPlaceObject> inPlace;
+        if (!m_pObject || FAILED(m_pObject->QueryInterface(IID_IOleInPlaceObject, inPlace.ReceiveVoid()))) return;
         RECT client;
         GetClientRect(m_hWnd, &client);
         inPlace->SetObjectRects(&client, &client);
-        inPlace->Release();
     }
 
     // IUnknown
@@ -260,7 +251,7 @@ LRESULT CALLBACK HostWindowProc(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lPar
         return reinterpret_cast<LRESULT>(static_cast<IOleClientSite*>(host));
     } else if (host && uMsg == g_nGetControlMessage) {
         return reinterpret_cast<LRESULT>(host->Control());
-    } else if (host && uMsg == WM_FORWARDMSG_ID) {
+    } else if (host && uMsg == WM_FORWARDMSG) {
         return host->Forward(reinterpret_cast<const MSG*>(lParam));
     } else if (host && uMsg == WM_SIZE) {
         host->FitToClient();
@@ -314,27 +305,44 @@ IWebBrowser2* QueryHostBrowser(HWND hWndHost)
     return browser;
 }
 
-bool ConnectBrowserEvents(IWebBrowser2* browser, IDispatch* sink, IConnectionPointContainer** ppContainer,
-                          IConnectionPoint** ppPoint, DWORD* pCookie)
+HWND CreateHostWindow(HWND hWndParent, const RECT& area, bool bAllowScroll)
 {
-    IConnectionPointContainer* container = nullptr;
-    IConnectionPoint* point = nullptr;
+    DWORD style = WS_CHILD | WS_VISIBLE | (bAllowScroll ? WS_VSCROLL : 0);
+    return CreateWindowExW(0, HOST_CLASS, nullptr, style, area.left, area.top, area.right - area.left,
+                           area.bottom - area.top, hWndParent, nullptr, nullptr, nullptr);
+}
+
+void NavigateSilently(IWebBrowser2* browser, const VARIANT& url)
+{
+    CVariant target;
+    VariantCopy(target.Ptr(), const_cast<VARIANT*>(&url));
+    browser->Navigate2(target.Ptr(), nullptr, nullptr, nullptr, nullptr);
+    browser->put_Silent(VARIANT_TRUE);
+}
+
+bool ConnectBrowserEvents(IWebBrowser2* browser, IDispatch* sink)
+{
+    CComPtr<IConnectionPointContainer> container;
+    CComPtr<IConnectionPoint> point;
     DWORD cookie = 0;
-    bool connected = browser &&
-                     SUCCEEDED(browser->QueryInterface(IID_IConnectionPointContainer,
-                                                       reinterpret_cast<void**>(&container))) &&
-                     SUCCEEDED(container->FindConnectionPoint(DIID_DWebBrowserEvents2, &point)) &&
-                     SUCCEEDED(point->Advise(sink, &cookie));
-    if (pCookie) *pCookie = cookie;
-    if (ppPoint) {
-        *ppPoint = point;
-    } else if (point) {
-        point->Release();
+    return browser && SUCCEEDED(browser->QueryInterface(IID_IConnectionPointContainer, container.ReceiveVoid())) &&
+           SUCCEEDED(container->FindConnectionPoint(DIID_DWebBrowserEvents2, point.Receive())) &&
+           SUCCEEDED(point->Advise(sink, &cookie));
+}
+
+STDMETHODIMP CBrowserEventSink::QueryInterface(REFIID riid, void** ppv)
+{
+    if (!ppv) return E_POINTER;
+    if (riid == IID_IUnknown || riid == IID_IDispatch || riid == DIID_DWebBrowserEvents2) {
+        *ppv = static_cast<IDispatch*>(this);
+        return S_OK;
     }
-    if (ppContainer) {
-        *ppContainer = container;
-    } else if (container) {
-        container->Release();
-    }
-    return connected;
+    *ppv = nullptr;
+    return E_NOINTERFACE;
+}
+
+STDMETHODIMP CBrowserEventSink::GetTypeInfo(UINT, LCID, ITypeInfo** ppInfo)
+{
+    if (ppInfo) *ppInfo = nullptr;
+    return E_NOTIMPL;
 }

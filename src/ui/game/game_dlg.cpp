@@ -3,7 +3,8 @@
 #include <cwchar>
 
 #include "ui/framework/ax_host.h"
-#include "ui/framework/center_window.h"
+#include "ui/framework/scoped_win.h"
+#include "ui/framework/window_placement_win32.h"
 #include "ui/game/cache_clearing.h"
 
 namespace {
@@ -141,32 +142,26 @@ void CGameDlg::AddTrayIcon(HICON hIcon)
     Shell_NotifyIconW(NIM_ADD, &m_nid);
 }
 
-// The host creates the WebBrowser control directly; its WS_VSCROLL style
+// The host creates the WebBrowser control directly; its scroll permission
 // lets pages show scroll bars until the event sink turns them off.
 bool CGameDlg::CreateBrowserHost()
 {
-    RECT area;
-    GetClientRect(m_hWnd, &area);
-    m_wndBrowserHost = CreateWindowExW(0, L"AtlAxWin90", nullptr, WS_CHILD | WS_VISIBLE | WS_VSCROLL,
-                                       area.left + BROWSER_MARGIN, area.top + TITLE_BAND_HEIGHT,
-                                       area.right - area.left - 2 * BROWSER_MARGIN,
-                                       area.bottom - area.top - TITLE_BAND_HEIGHT - BROWSER_MARGIN, m_hWnd, nullptr,
-                                       nullptr, nullptr);
+    RECT client;
+    GetClientRect(m_hWnd, &client);
+    RECT area = {client.left + BROWSER_MARGIN, client.top + TITLE_BAND_HEIGHT, client.right - BROWSER_MARGIN,
+                 client.bottom - BROWSER_MARGIN};
+    m_wndBrowserHost = CreateHostWindow(m_hWnd, area, true);
     if (!m_wndBrowserHost || CreateBrowserControl(m_wndBrowserHost) != S_OK) return false;
-    IWebBrowser2* browser = QueryHostBrowser(m_wndBrowserHost);
+    // The host keeps the control alive while the window exists; the window
+    // holds it without a reference of its own.
+    CComPtr<IWebBrowser2> browser(QueryHostBrowser(m_wndBrowserHost));
     if (!browser) return false;
-    m_pBrowser = browser;
+    m_pBrowser = browser.Get();
 
     m_eventSink.SetWindow(this);
-    ConnectBrowserEvents(m_pBrowser, &m_eventSink, nullptr, nullptr, nullptr);
-    VARIANT url;
-    VariantInit(&url);
-    if (m_pGameUrl) VariantCopy(&url, const_cast<VARIANT*>(m_pGameUrl));
-    m_pBrowser->Navigate2(&url, nullptr, nullptr, nullptr, nullptr);
-    VariantClear(&url);
-    m_pBrowser->put_Silent(VARIANT_TRUE);
-    // The host keeps the control alive while the window exists.
-    m_pBrowser->Release();
+    ConnectBrowserEvents(m_pBrowser, &m_eventSink);
+    CVariant empty;
+    NavigateSilently(m_pBrowser, m_pGameUrl ? *m_pGameUrl : empty.Get());
     ToggleSize();
     return true;
 }
@@ -190,13 +185,15 @@ LRESULT CGameDlg::OnInitDialog(UINT, WPARAM, LPARAM, BOOL&)
         loop->AddIdleHandler(this);
     }
 
-    m_btnClose.Attach(GetDlgItem(IDC_GAME_CLOSE), 295, 294, 293, 293);
-    m_btnMinimize.Attach(GetDlgItem(IDC_GAME_MINIMIZE), 314, 313, 312, 312);
-    m_btnRestore.Attach(GetDlgItem(IDC_GAME_RESTORE), 308, 307, 306, 306);
-    m_btnMaximize.Attach(GetDlgItem(IDC_GAME_MAXIMIZE), 305, 304, 303, 303);
-    m_btnHide.Attach(GetDlgItem(IDC_GAME_HIDE), 300, 299, 298, 298);
-    m_btnLogo.Attach(GetDlgItem(IDC_GAME_LOGO), 301, 301, 301, 301);
-    m_btnMenu.Attach(GetDlgItem(IDC_GAME_MENU), 311, 310, 309, 309);
+    AttachButtons(m_hWnd, {
+        {&m_btnClose, IDC_GAME_CLOSE, 295, 294, 293, 293},
+        {&m_btnMinimize, IDC_GAME_MINIMIZE, 314, 313, 312, 312},
+        {&m_btnRestore, IDC_GAME_RESTORE, 308, 307, 306, 306},
+        {&m_btnMaximize, IDC_GAME_MAXIMIZE, 305, 304, 303, 303},
+        {&m_btnHide, IDC_GAME_HIDE, 300, 299, 298, 298},
+        {&m_btnLogo, IDC_GAME_LOGO, 301, 301, 301, 301},
+        {&m_btnMenu, IDC_GAME_MENU, 311, 310, 309, 309},
+    });
     ShowWindow(m_btnMaximize.m_hWnd, SW_HIDE);
     m_pLayoutRules = GAME_LAYOUT_RULES;
     m_nLayoutRules = sizeof(GAME_LAYOUT_RULES) / sizeof(GAME_LAYOUT_RULES[0]);
@@ -255,12 +252,11 @@ LRESULT CGameDlg::OnSize(UINT, WPARAM wParam, LPARAM lParam, BOOL&)
     if (change.bUpdateBase) {
         m_nLastWidth = cx;
         m_nLastHeight = change.clampedHeight;
-        m_pBrowser = nullptr;
-        if (IWebBrowser2* browser = QueryHostBrowser(m_wndBrowserHost)) {
-            m_pBrowser = browser;
-            m_pBrowser->put_Width(cx - 2 * BROWSER_MARGIN);
-            m_pBrowser->put_Height(change.clampedHeight - TITLE_BAND_HEIGHT - BROWSER_MARGIN);
-            m_pBrowser->Release();
+        CComPtr<IWebBrowser2> browser(QueryHostBrowser(m_wndBrowserHost));
+        m_pBrowser = browser.Get();
+        if (browser) {
+            browser->put_Width(cx - 2 * BROWSER_MARGIN);
+            browser->put_Height(change.clampedHeight - TITLE_BAND_HEIGHT - BROWSER_MARGIN);
         }
     }
     UpdateSizeButtons();
@@ -284,14 +280,8 @@ LRESULT CGameDlg::OnEraseBackground(UINT, WPARAM wParam, LPARAM, BOOL&)
     RECT client;
     GetClientRect(m_hWnd, &client);
     FillRect(dc, &client, static_cast<HBRUSH>(GetStockObject(BLACK_BRUSH)));
-    if (m_imgTitle.GetBitmap()) {
-        HDC memory = CreateCompatibleDC(dc);
-        HGDIOBJ previous = SelectObject(memory, m_imgTitle.GetBitmap());
-        StretchBlt(dc, 0, 0, client.right, m_imgTitle.GetHeight(), memory, 0, 0, m_imgTitle.GetWidth(),
-                   m_imgTitle.GetHeight(), SRCCOPY);
-        SelectObject(memory, previous);
-        DeleteDC(memory);
-    }
+    RECT band = {0, 0, client.right, m_imgTitle.GetHeight()};
+    StretchBitmap(dc, m_imgTitle.GetBitmap(), band);
     int mode = SetBkMode(dc, TRANSPARENT);
     COLORREF color = SetTextColor(dc, RGB(255, 255, 0));
     TextOutW(dc, TITLE_TEXT_X, TITLE_TEXT_Y, m_szTitle, static_cast<int>(std::wcslen(m_szTitle)));
@@ -310,14 +300,9 @@ LRESULT CGameDlg::OnNcHitTest(UINT, WPARAM, LPARAM lParam, BOOL&)
 {
     RECT window;
     GetWindowRect(m_hWnd, &window);
-    PlacementRect rect;
-    rect.left = window.left;
-    rect.top = window.top;
-    rect.right = window.right;
-    rect.bottom = window.bottom;
     int x = static_cast<short>(LOWORD(lParam));
     int y = static_cast<short>(HIWORD(lParam));
-    return GameHitTest(x, y, rect);
+    return GameHitTest(x, y, ToPlacementRect(window));
 }
 
 LRESULT CGameDlg::OnNcLButtonDown(UINT, WPARAM wParam, LPARAM lParam, BOOL& bHandled)
@@ -358,33 +343,19 @@ LRESULT CGameDlg::OnButton(WORD, WORD id, HWND, BOOL& bHandled)
     return 0;
 }
 
-LRESULT CGameDlg::OnRefresh(WORD, WORD, HWND, BOOL&)
+LRESULT CGameDlg::OnMenuCommand(WORD, WORD id, HWND, BOOL&)
 {
-    RefreshPage();
-    return 0;
-}
-
-LRESULT CGameDlg::OnToggleVisible(WORD, WORD, HWND, BOOL&)
-{
-    ToggleVisible();
-    return 0;
-}
-
-LRESULT CGameDlg::OnClearCache(WORD, WORD, HWND, BOOL&)
-{
-    ClearCaches(m_hWnd);
-    return 0;
-}
-
-LRESULT CGameDlg::OnResetWindow(WORD, WORD, HWND, BOOL&)
-{
-    ToggleSize();
-    return 0;
-}
-
-LRESULT CGameDlg::OnExit(WORD, WORD, HWND, BOOL&)
-{
-    ConfirmExit();
+    switch (id) {
+    case ID_MAIN_REFRESH:
+    case ID_TRAY_REFRESH: RefreshPage(); break;
+    case ID_MAIN_TOGGLE_VISIBLE:
+    case ID_TRAY_TOGGLE_VISIBLE: ToggleVisible(); break;
+    case ID_MAIN_CLEAR_CACHE:
+    case ID_TRAY_CLEAR_CACHE: ClearCaches(m_hWnd); break;
+    case ID_MAIN_RESET_WINDOW: ToggleSize(); break;
+    case ID_MAIN_EXIT:
+    case ID_TRAY_EXIT: ConfirmExit(); break;
+    }
     return 0;
 }
 

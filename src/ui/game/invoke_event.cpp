@@ -5,26 +5,11 @@
 
 #include <cwchar>
 
+#include "ui/framework/scoped_win.h"
+
 bool IsGamePageAddress(const wchar_t* url)
 {
     return url && std::wcsstr(url, L"openkey") && std::wcsstr(url, L"openid");
-}
-
-STDMETHODIMP CInvokeEvent::QueryInterface(REFIID riid, void** ppv)
-{
-    if (!ppv) return E_POINTER;
-    if (riid == IID_IUnknown || riid == IID_IDispatch || riid == DIID_DWebBrowserEvents2) {
-        *ppv = static_cast<IDispatch*>(this);
-        return S_OK;
-    }
-    *ppv = nullptr;
-    return E_NOINTERFACE;
-}
-
-STDMETHODIMP CInvokeEvent::GetTypeInfo(UINT, LCID, ITypeInfo** ppInfo)
-{
-    if (ppInfo) *ppInfo = nullptr;
-    return E_NOTIMPL;
 }
 
 STDMETHODIMP CInvokeEvent::Invoke(DISPID id, REFIID, LCID, WORD, DISPPARAMS* pParams, VARIANT*, EXCEPINFO*, UINT*)
@@ -57,26 +42,17 @@ void CInvokeEvent::OnDocumentComplete(const DISPPARAMS& params)
     const VARIANT* text = url.vt == (VT_VARIANT | VT_BYREF) ? url.pvarVal : &url;
     if (!text || text->vt != VT_BSTR || !IsGamePageAddress(text->bstrVal)) return;
 
-    IDispatch* document = nullptr;
-    if (FAILED(browser->get_Document(&document)) || !document) return;
-    IHTMLDocument2* html = nullptr;
-    IHTMLElement* body = nullptr;
-    if (SUCCEEDED(document->QueryInterface(IID_IHTMLDocument2, reinterpret_cast<void**>(&html))) &&
-        SUCCEEDED(html->get_body(&body)) && body) {
-        VARIANT no;
-        VariantInit(&no);
-        no.vt = VT_BSTR;
-        no.bstrVal = SysAllocString(L"no");
-        BSTR name = SysAllocString(L"SCROLL");
-        HRESULT hr = body->setAttribute(name, no, 0);
-        SysFreeString(name);
-        VariantClear(&no);
-        body->Release();
-        if (SUCCEEDED(hr)) {
-            HWND host = m_pWindow->GetBrowserHost();
-            SetWindowLongW(host, GWL_STYLE, GetWindowLongW(host, GWL_STYLE) & ~WS_VSCROLL);
-        }
+    CComPtr<IDispatch> document;
+    if (FAILED(browser->get_Document(document.Receive())) || !document) return;
+    CComPtr<IHTMLDocument2> html;
+    CComPtr<IHTMLElement> body;
+    if (FAILED(document->QueryInterface(IID_IHTMLDocument2, html.ReceiveVoid())) ||
+        FAILED(html->get_body(body.Receive())) || !body) {
+        return;
     }
-    if (html) html->Release();
-    document->Release();
+    CVariant no(L"no");
+    if (SUCCEEDED(body->setAttribute(CBstr(L"SCROLL"), no.Get(), 0))) {
+        HWND host = m_pWindow->GetBrowserHost();
+        SetWindowLongW(host, GWL_STYLE, GetWindowLongW(host, GWL_STYLE) & ~WS_VSCROLL);
+    }
 }

@@ -7,6 +7,8 @@
 #include <windows.h>
 #include <exdisp.h>
 
+#include "ui/framework/ax_host.h"
+
 // What the sink needs of its game window.
 class IGameBrowserWindow {
 public:
@@ -19,16 +21,12 @@ protected:
     ~IGameBrowserWindow() = default;
 };
 
-class CInvokeEvent : public IDispatch {
+class CInvokeEvent : public CBrowserEventSink {
 public:
+    // Its Release answers 0.
+    CInvokeEvent() : CBrowserEventSink(0) {}
     void SetWindow(IGameBrowserWindow* pWindow) { m_pWindow = pWindow; }
 
-    STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override;
-    STDMETHODIMP_(ULONG) AddRef() override { return 1; }
-    STDMETHODIMP_(ULONG) Release() override { return 0; }
-    STDMETHODIMP GetTypeInfoCount(UINT*) override { return E_NOTIMPL; }
-    STDMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo** ppInfo) override;
-    STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
     STDMETHODIMP Invoke(DISPID id, REFIID, LCID, WORD, DISPPARAMS* pParams, VARIANT*, EXCEPINFO*, UINT*) override;
 
 private:

@@ -4,16 +4,16 @@
 
 #include <string>
 
+#include "ui/framework/scoped_win.h"
 #include "ui/launcher/game_url_capture.h"
 
 namespace {
 
 void SetSilent(IDispatch* pBrowser)
 {
-    IWebBrowser2* browser = nullptr;
-    if (pBrowser && SUCCEEDED(pBrowser->QueryInterface(IID_IWebBrowser2, reinterpret_cast<void**>(&browser)))) {
+    CComPtr<IWebBrowser2> browser;
+    if (pBrowser && SUCCEEDED(pBrowser->QueryInterface(IID_IWebBrowser2, browser.ReceiveVoid()))) {
         browser->put_Silent(VARIANT_TRUE);
-        browser->Release();
     }
 }
 
@@ -41,17 +41,6 @@ void CaptureGameUrl(CWebBrwoser2EventListener* pSink, IDispatch* pBrowser, const
     pSink->HandOver()->SetGameUrl(game.c_str());
     pSink->HandOver()->ChooseGameWindow();
     PostMessageW(pSink->LauncherWindow(), WM_DESTROY, 0, 0);
-}
-
-STDMETHODIMP CWebBrwoser2EventListener::QueryInterface(REFIID riid, void** ppv)
-{
-    if (!ppv) return E_POINTER;
-    if (riid == IID_IUnknown || riid == IID_IDispatch || riid == DIID_DWebBrowserEvents2) {
-        *ppv = static_cast<IDispatch*>(this);
-        return S_OK;
-    }
-    *ppv = nullptr;
-    return E_NOINTERFACE;
 }
 
 STDMETHODIMP CWebBrwoser2EventListener::Invoke(DISPID id, REFIID, LCID, WORD, DISPPARAMS* pParams, VARIANT*,

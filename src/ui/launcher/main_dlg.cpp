@@ -3,8 +3,9 @@
 #include <shellapi.h>
 
 #include "ui/framework/ax_host.h"
-#include "ui/framework/center_window.h"
-#include "ui/game/browser_key_hook.h"
+#include "ui/framework/scoped_win.h"
+#include "ui/framework/window_placement_win32.h"
+#include "ui/launcher/browser_key_hook.h"
 
 namespace {
 
@@ -12,14 +13,9 @@ const wchar_t WINDOW_TITLE[] = L"ZelmicVantorra";
 
 }  // namespace
 
-CColorKeyLayer::~CColorKeyLayer()
-{
-    if (m_hBrush) DeleteObject(m_hBrush);
-}
-
 void CColorKeyLayer::Apply(HWND hWnd)
 {
-    if (!m_hBrush) m_hBrush = CreateSolidBrush(m_crKey);
+    if (!m_brush.Get()) m_brush.Reset(CreateSolidBrush(m_crKey));
     SetWindowLongW(hWnd, GWL_EXSTYLE, GetWindowLongW(hWnd, GWL_EXSTYLE) | WS_EX_LAYERED);
     // Looked up at run time, as on systems that lack it the launcher still runs.
     using SetLayeredWindowAttributesFn = BOOL(WINAPI*)(HWND, COLORREF, BYTE, DWORD);
@@ -54,15 +50,16 @@ LRESULT CMainDlg::OnInitDialog(UINT, WPARAM, LPARAM, BOOL&)
     CenterWindow(m_hWnd);
     m_icons.Set(m_hWnd, IDI_QUILLET);
     SetUpBrowser();
-    m_btnClose.Attach(GetDlgItem(IDC_LAUNCHER_CLOSE), 292, 291, 290, 290);
-    m_btnMinimize.Attach(GetDlgItem(IDC_LAUNCHER_MINIMIZE), 277, 276, 275, 275);
-    m_btnStart.Attach(GetDlgItem(IDC_LAUNCHER_START), 272, 273, 274, 274);
-    m_btnLink1010.Attach(GetDlgItem(IDC_LAUNCHER_LINK_1010), 289, 288, 287, 287);
-    m_btnLink1009.Attach(GetDlgItem(IDC_LAUNCHER_LINK_1009), 286, 285, 284, 284);
-    m_btnLink1013.Attach(GetDlgItem(IDC_LAUNCHER_LINK_1013), 280, 279, 278, 278);
-    m_btnLink1012.Attach(GetDlgItem(IDC_LAUNCHER_LINK_1012), 283, 282, 281, 281);
+    AttachButtons(m_hWnd, {
+        {&m_btnClose, IDC_LAUNCHER_CLOSE, 292, 291, 290, 290},
+        {&m_btnMinimize, IDC_LAUNCHER_MINIMIZE, 277, 276, 275, 275},
+        {&m_btnStart, IDC_LAUNCHER_START, 272, 273, 274, 274},
+        {&m_btnLink1010, IDC_LAUNCHER_LINK_1010, 289, 288, 287, 287},
+        {&m_btnLink1009, IDC_LAUNCHER_LINK_1009, 286, 285, 284, 284},
+        {&m_btnLink1013, IDC_LAUNCHER_LINK_1013, 280, 279, 278, 278},
+        {&m_btnLink1012, IDC_LAUNCHER_LINK_1012, 283, 282, 281, 281},
+    });
     SetWindowTextW(m_hWnd, WINDOW_TITLE);
-    m_pBrowser = nullptr;
     m_colorKey.Apply(m_hWnd);
     return TRUE;
 }
@@ -76,25 +73,16 @@ void CMainDlg::SetUpBrowser()
     if (!placeholder) return;
     RECT area;
     GetClientRect(placeholder, &area);
-    m_wndBrowserHost = CreateWindowExW(0, L"AtlAxWin90", nullptr, WS_CHILD | WS_VISIBLE, 0, 0,
-                                       area.right, area.bottom, placeholder, nullptr, nullptr, nullptr);
+    m_wndBrowserHost = CreateHostWindow(placeholder, area, false);
     g_wndLauncherBrowserHost = m_wndBrowserHost;
     if (!m_wndBrowserHost || CreateBrowserControl(m_wndBrowserHost) != S_OK) return;
-    m_pBrowser = QueryHostBrowser(m_wndBrowserHost);
-    if (!m_pBrowser) return;
+    CComPtr<IWebBrowser2> browser(QueryHostBrowser(m_wndBrowserHost));
+    if (!browser) return;
 
     // The events are connected first, so that the first navigation is seen.
-    m_pListener = new CWebBrwoser2EventListener(m_hWndOwner, m_pHandOver);
-    ConnectBrowserEvents(m_pBrowser, m_pListener, &m_pConnPointContainer, &m_pConnPoint, &m_dwCookie);
-    VARIANT url;
-    VariantInit(&url);
-    url.vt = VT_BSTR;
-    url.bstrVal = SysAllocString(m_gameCodeUrl.c_str());
-    m_pBrowser->Navigate2(&url, nullptr, nullptr, nullptr, nullptr);
-    m_pBrowser->put_Silent(VARIANT_TRUE);
-    VariantClear(&url);
-    m_pBrowser->Release();
-    m_pBrowser = nullptr;
+    m_pListener = std::make_unique<CWebBrwoser2EventListener>(m_hWndOwner, m_pHandOver);
+    ConnectBrowserEvents(browser.Get(), m_pListener.get());
+    NavigateSilently(browser.Get(), CVariant(m_gameCodeUrl.c_str()).Get());
 }
 
 LRESULT CMainDlg::OnDestroy(UINT, WPARAM, LPARAM, BOOL& bHandled)
@@ -132,5 +120,5 @@ LRESULT CMainDlg::OnLink(WORD, WORD, HWND, BOOL&)
 
 LRESULT CMainDlg::OnCtlColorDialog(UINT, WPARAM, LPARAM, BOOL&)
 {
-    return reinterpret_cast<LRESULT>(m_colorKey.m_hBrush);
+    return reinterpret_cast<LRESULT>(m_colorKey.Brush());
 }

@@ -7,9 +7,11 @@
 #include <exdisp.h>
 #include <ocidl.h>
 
+#include <memory>
 #include <string>
 
 #include "resource.h"
+#include "ui/framework/scoped_win.h"
 #include "ui/framework/window_base.h"
 #include "ui/framework/window_icons.h"
 #include "ui/launcher/browser_listener.h"
@@ -20,13 +22,16 @@
 // Makes one colour of a window fully transparent.
 class CColorKeyLayer {
 public:
-    ~CColorKeyLayer();
     // Creates the brush of the key colour and keys that colour out of hWnd
     // (SetLayeredWindowAttributes, looked up at run time).
     void Apply(HWND hWnd);
+    // The brush that paints the key colour; null before Apply.
+    HBRUSH Brush() const { return m_brush.Get(); }
 
     COLORREF m_crKey = RGB(0, 255, 0);
-    HBRUSH m_hBrush = nullptr;
+
+private:
+    CGdiObject<HBRUSH> m_brush;
 };
 
 class CMainDlg : public CDialogImpl<CMainDlg>, public IStandardDialog {
@@ -55,7 +60,6 @@ public:
     CColorKeyLayer m_colorKey;
     HWND m_hWndOwner;
     HWND m_wndBrowserHost = nullptr;
-    IWebBrowser2* m_pBrowser = nullptr;
     MyButton m_btnClose;
     MyButton m_btnMinimize;
     MyButton m_btnStart;
@@ -64,10 +68,7 @@ public:
     MyButton m_btnLink1013;
     MyButton m_btnLink1012;
     CWindowIcons m_icons;
-    IConnectionPointContainer* m_pConnPointContainer = nullptr;
-    IConnectionPoint* m_pConnPoint = nullptr;
-    DWORD m_dwCookie = 0;
-    CWebBrwoser2EventListener* m_pListener = nullptr;
+    std::unique_ptr<CWebBrwoser2EventListener> m_pListener;
 
 private:
     ~CMainDlg() override = default;

@@ -1,7 +1,7 @@
 #include "ui/launcher/translucent_dlg.h"
 
 #include "ui/framework/ax_host.h"
-#include "ui/game/browser_key_hook.h"
+#include "ui/launcher/browser_key_hook.h"
 #include "ui/launcher/main_dlg.h"
 
 CTranslucentDlg::CTranslucentDlg(IGameHandOver* pHandOver, std::wstring gameCodeUrl)

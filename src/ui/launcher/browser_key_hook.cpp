@@ -1,9 +1,10 @@
-#include "ui/game/browser_key_hook.h"
+#include "ui/launcher/browser_key_hook.h"
 
 #include <exdisp.h>
 #include <ole2.h>
 
 #include "ui/framework/ax_host.h"
+#include "ui/framework/scoped_win.h"
 
 HHOOK g_hKeyboardHook = nullptr;
 HWND g_wndLauncherBrowserHost = nullptr;
@@ -13,18 +14,13 @@ namespace {
 // Offers msg to the document of the launcher's browser.
 void OfferToLauncherPage(MSG* msg)
 {
-    IWebBrowser2* browser = QueryHostBrowser(g_wndLauncherBrowserHost);
-    if (!browser) return;
-    IDispatch* document = nullptr;
-    if (SUCCEEDED(browser->get_Document(&document)) && document) {
-        IOleInPlaceActiveObject* active = nullptr;
-        if (SUCCEEDED(document->QueryInterface(IID_IOleInPlaceActiveObject, reinterpret_cast<void**>(&active)))) {
-            active->TranslateAccelerator(msg);
-            active->Release();
-        }
-        document->Release();
+    CComPtr<IWebBrowser2> browser(QueryHostBrowser(g_wndLauncherBrowserHost));
+    CComPtr<IDispatch> document;
+    if (!browser || FAILED(browser->get_Document(document.Receive())) || !document) return;
+    CComPtr<IOleInPlaceActiveObject> active;
+    if (SUCCEEDED(document->QueryInterface(IID_IOleInPlaceActiveObject, active.ReceiveVoid()))) {
+        active->TranslateAccelerator(msg);
     }
-    browser->Release();
 }
 
 }  // namespace
