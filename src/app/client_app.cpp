@@ -5,11 +5,14 @@
 #include "app/drive_choice.h"
 #include "app/start_up_rules.h"
 #include "app/update_rules.h"
-#include "app/win32_system.h"
+#include "app/game_message_loop.h"
+#include "app/process_start.h"
+#include "app/shell_link.h"
+#include "app/system_drives.h"
 #include "build_config.h"
 #include "platform/wide_text_win32.h"
 #include "server/http_server.h"
-#include "ui/game/browser_key_hook.h"
+#include "ui/launcher/browser_key_hook.h"
 #include "ui/framework/message_loop.h"
 
 HINSTANCE g_hInstance = nullptr;
@@ -28,7 +31,7 @@ void CopyToBuffer(wchar_t* buffer, size_t nChars, const std::wstring& text)
 }  // namespace
 
 CClientApp::CClientApp(CHTTPServer& server)
-    : CTranslucentDlg(this, Utf8ToWide(QUILLET_GAMECODE_URL)), m_gameDlg(&m_varGameUrl), m_server(server)
+    : CTranslucentDlg(this, ToWide(QUILLET_GAMECODE_URL, CP_UTF8)), m_gameDlg(&m_varGameUrl), m_server(server)
 {
     VariantInit(&m_varGameUrl);
 }

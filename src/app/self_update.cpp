@@ -3,7 +3,7 @@
 
 #include "app/client_app.h"
 #include "app/update_rules.h"
-#include "app/win32_system.h"
+#include "app/process_start.h"
 #include "build_config.h"
 #include "net/download_client.h"
 #include "platform/wide_text_win32.h"
@@ -16,7 +16,7 @@ const size_t URL_CHARS = 256;
 
 std::wstring UpdateBaseUrl()
 {
-    return L"http://" + Utf8ToWide(QUILLET_UPDATE_HOST) + UPDATE_PATH;
+    return L"http://" + ToWide(QUILLET_UPDATE_HOST, CP_UTF8) + UPDATE_PATH;
 }
 
 }  // namespace
@@ -44,9 +44,9 @@ bool CClientApp::CheckInstanceAndUpdate(bool bReopen)
     std::wstring base = UpdateBaseUrl();
     if (DownloadToMemory(WideToUtf8(base + VERSION_FILE), block, sizeof(block)) == 0) return true;
     const char* text = reinterpret_cast<const char*>(block);
-    std::wstring advertised = AnsiToWide(GetKeyValue(text, "version"));
+    std::wstring advertised = ToWide(GetKeyValue(text, "version"), CP_ACP);
     std::string md5 = GetKeyValue(text, "md5");
-    std::wstring exe = AnsiToWide(GetKeyValue(text, "exe"));
+    std::wstring exe = ToWide(GetKeyValue(text, "exe"), CP_ACP);
 
     wchar_t builtIn[256] = {};
     LoadStringW(g_hInstance, IDS_VERSION, builtIn, 256);

@@ -23,25 +23,3 @@ std::wstring BuildCommandLine(const std::wstring& program, const std::wstring& a
     if (line.size() + 1 > nBufferChars) return std::wstring();
     return line;
 }
-
-std::wstring FileNamePart(const std::wstring& path)
-{
-    size_t slash = path.find_last_of(L'\\');
-    return slash == std::wstring::npos ? path : path.substr(slash + 1);
-}
-
-std::wstring FolderPart(const std::wstring& path)
-{
-    size_t slash = path.find_last_of(L'\\');
-    return slash == std::wstring::npos ? std::wstring() : path.substr(0, slash);
-}
-
-bool IsOnDriveC(const std::wstring& path)
-{
-    return !path.empty() && (path[0] == L'c' || path[0] == L'C');
-}
-
-bool IsForwardedInputMessage(unsigned int message)
-{
-    return (message >= 0x0100 && message <= 0x0109) || (message >= 0x0200 && message <= 0x020D);
-}

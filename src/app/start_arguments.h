@@ -5,9 +5,9 @@
 #include <cstddef>
 #include <string>
 
-// Full paths hold at most 260 characters with the terminator; command lines
-// and the relocated copy's path share a buffer of 256.
-const size_t MAX_PATH_CHARS = 260;
+#include "app/path_text.h"
+
+// Command lines and the relocated copy's path share a buffer of 256.
 const size_t MAX_COMMAND_LINE_CHARS = 256;
 
 struct StartArguments {
@@ -26,15 +26,3 @@ StartArguments ParseStartArguments(const std::wstring& text);
 // blanks in one piece. Empty when the result and its terminator would not fit
 // in nBufferChars, so that a command line is never started cut short.
 std::wstring BuildCommandLine(const std::wstring& program, const std::wstring& argument, size_t nBufferChars);
-
-// The text after the last "\" of a path (the whole text without one).
-std::wstring FileNamePart(const std::wstring& path);
-// The text before the last "\" of a path (empty without one).
-std::wstring FolderPart(const std::wstring& path);
-
-// True when the path lies on drive C, in either letter case.
-bool IsOnDriveC(const std::wstring& path);
-
-// Keyboard (0x0100..0x0109) and mouse (0x0200..0x020D) messages: the game
-// phase's loop offers these to the browser host before dispatching them.
-bool IsForwardedInputMessage(unsigned int message);
