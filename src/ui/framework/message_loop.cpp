@@ -43,49 +43,8 @@ BOOL CMessageLoop::RemoveIdleHandler(CIdleHandler* pHandler)
     return RemoveItem(m_idleHandlers, pHandler);
 }
 
-BOOL CMessageLoop::PreTranslateMessage(MSG* pMsg)
+HRESULT CAppModule::Init(HINSTANCE)
 {
-    // A filter may remove itself while handling, so walk a copy.
-    std::vector<CMessageFilter*> filters(m_filters.rbegin(), m_filters.rend());
-    for (CMessageFilter* filter : filters) {
-        if (filter->PreTranslateMessage(pMsg)) return TRUE;
-    }
-    return FALSE;
-}
-
-BOOL CMessageLoop::OnIdle()
-{
-    BOOL more = FALSE;
-    std::vector<CIdleHandler*> handlers(m_idleHandlers);
-    for (CIdleHandler* handler : handlers) {
-        if (handler->OnIdle()) more = TRUE;
-    }
-    return more;
-}
-
-int CMessageLoop::Run()
-{
-    MSG msg = {};
-    bool idle = true;
-    for (;;) {
-        while (idle && !PeekMessageW(&msg, nullptr, 0, 0, PM_NOREMOVE)) {
-            if (!OnIdle()) idle = false;
-        }
-        BOOL got = GetMessageW(&msg, nullptr, 0, 0);
-        if (got == -1) continue;
-        if (!got) break;
-        if (!PreTranslateMessage(&msg)) {
-            TranslateMessage(&msg);
-            DispatchMessageW(&msg);
-        }
-        idle = true;
-    }
-    return static_cast<int>(msg.wParam);
-}
-
-HRESULT CAppModule::Init(HINSTANCE hInstance)
-{
-    m_hInstance = hInstance;
     return S_OK;
 }
 

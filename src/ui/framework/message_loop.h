@@ -1,5 +1,7 @@
 // The module object with its per-thread registry of message loops, and the
-// message loop with its message filters and idle handlers.
+// message loop object with the message filters and idle handlers that
+// windows register with it. The game phase's own loop dispatches the
+// messages (app/game_message_loop.h); the launcher runs the dialog manager's.
 #pragma once
 
 #include <windows.h>
@@ -34,15 +36,7 @@ public:
     BOOL AddIdleHandler(CIdleHandler* pHandler);
     BOOL RemoveIdleHandler(CIdleHandler* pHandler);
 
-    // Runs until WM_QUIT, offering each message to the filters (latest
-    // first) and calling the idle handlers whenever the queue runs empty.
-    // Returns the quit message's exit code.
-    int Run();
-
 private:
-    BOOL PreTranslateMessage(MSG* pMsg);
-    BOOL OnIdle();
-
     std::vector<CMessageFilter*> m_filters;
     std::vector<CIdleHandler*> m_idleHandlers;
 };
@@ -51,7 +45,6 @@ class CAppModule {
 public:
     HRESULT Init(HINSTANCE hInstance);
     void Term();
-    HINSTANCE GetModuleInstance() const { return m_hInstance; }
 
     // Registers the loop of the calling thread; one per thread at a time.
     BOOL AddMessageLoop(CMessageLoop* pLoop);
@@ -60,7 +53,6 @@ public:
     CMessageLoop* GetMessageLoop() const;
 
 private:
-    HINSTANCE m_hInstance = nullptr;
     mutable std::mutex m_lock;
     std::map<DWORD, CMessageLoop*> m_loops;
 };

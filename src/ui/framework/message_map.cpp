@@ -29,20 +29,18 @@ HWND NotifyingControl(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam)
     case WM_CHARTOITEM:
     case WM_HSCROLL:
     case WM_VSCROLL:
-    case WM_CTLCOLORBTN:
-    case WM_CTLCOLORDLG:
-    case WM_CTLCOLOREDIT:
-    case WM_CTLCOLORLISTBOX:
-    case WM_CTLCOLORMSGBOX:
-    case WM_CTLCOLORSCROLLBAR:
-    case WM_CTLCOLORSTATIC:
         return reinterpret_cast<HWND>(lParam);
     default:
-        return nullptr;
+        return IsControlColorMessage(uMsg) ? reinterpret_cast<HWND>(lParam) : nullptr;
     }
 }
 
 }  // namespace
+
+bool IsControlColorMessage(UINT uMsg)
+{
+    return uMsg >= WM_CTLCOLORMSGBOX && uMsg <= WM_CTLCOLORSTATIC;
+}
 
 BOOL ReflectNotification(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam, LRESULT& lResult)
 {

@@ -17,6 +17,10 @@ const UINT OCM_BASE = WM_USER + 0x1C00;
 const UINT OCM_DRAWITEM = OCM_BASE + WM_DRAWITEM;
 const UINT OCM_COMMAND = OCM_BASE + WM_COMMAND;
 
+// WM_CTLCOLORBTN ... WM_CTLCOLORSTATIC: a control asks its parent for the
+// brush and colours to paint it with.
+bool IsControlColorMessage(UINT uMsg);
+
 // Sends a child control's notification back to that control with the
 // message number raised by OCM_BASE. True (with the control's answer) when
 // the message is such a notification and its control was found.

@@ -71,15 +71,9 @@ private:
         if (uMsg == WM_NCDESTROY) self->m_hWnd = nullptr;
         if (!handled) return FALSE;
         // Messages whose answer is the dialog procedure's own result.
+        if (IsControlColorMessage(uMsg)) return static_cast<INT_PTR>(lResult);
         switch (uMsg) {
         case WM_INITDIALOG:
-        case WM_CTLCOLORBTN:
-        case WM_CTLCOLORDLG:
-        case WM_CTLCOLOREDIT:
-        case WM_CTLCOLORLISTBOX:
-        case WM_CTLCOLORMSGBOX:
-        case WM_CTLCOLORSCROLLBAR:
-        case WM_CTLCOLORSTATIC:
         case WM_COMPAREITEM:
         case WM_VKEYTOITEM:
         case WM_CHARTOITEM:

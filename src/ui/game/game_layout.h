@@ -3,7 +3,7 @@
 // title band's buttons at the right edge, and the height clamp.
 #pragma once
 
-#include "ui/framework/centring.h"
+#include "ui/framework/window_placement.h"
 
 // Hit-test codes, as the system numbers them.
 const int HIT_CLIENT = 1;

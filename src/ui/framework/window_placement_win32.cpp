@@ -1,10 +1,6 @@
-#include "ui/framework/center_window.h"
+#include "ui/framework/window_placement_win32.h"
 
-#include "ui/framework/centring.h"
-
-namespace {
-
-PlacementRect FromRect(const RECT& rect)
+PlacementRect ToPlacementRect(const RECT& rect)
 {
     PlacementRect placement;
     placement.left = rect.left;
@@ -13,8 +9,6 @@ PlacementRect FromRect(const RECT& rect)
     placement.bottom = rect.bottom;
     return placement;
 }
-
-}  // namespace
 
 BOOL CenterWindow(HWND hWnd)
 {
@@ -31,7 +25,7 @@ BOOL CenterWindow(HWND hWnd)
     GetWindowRect(hWnd, &window);
     int left = 0;
     int top = 0;
-    CenterWithin(FromRect(reference), FromRect(monitor.rcWork), window.right - window.left,
+    CenterWithin(ToPlacementRect(reference), ToPlacementRect(monitor.rcWork), window.right - window.left,
                  window.bottom - window.top, &left, &top);
     return SetWindowPos(hWnd, nullptr, left, top, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
 }

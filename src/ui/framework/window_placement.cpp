@@ -1,4 +1,4 @@
-#include "ui/framework/centring.h"
+#include "ui/framework/window_placement.h"
 
 namespace {
 
@@ -17,4 +17,10 @@ void CenterWithin(const PlacementRect& reference, const PlacementRect& workArea,
 {
     *pLeft = Axis(reference.left, reference.right, workArea.left, workArea.right, width);
     *pTop = Axis(reference.top, reference.bottom, workArea.top, workArea.bottom, height);
+}
+
+void CenterInWorkArea(const PlacementRect& work, int width, int height, int* pX, int* pY)
+{
+    *pX = (work.right - work.left - width) / 2 + work.left;
+    *pY = (work.bottom - work.top - height) / 2 + work.top;
 }
