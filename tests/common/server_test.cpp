@@ -21,11 +21,8 @@
 
 namespace {
 
-#ifdef _WIN32
-const uint16_t PORT = 18402;
-#else
-const uint16_t PORT = 18401;
-#endif
+// Each build's suite has its own port (from the build), so both can run at once.
+const uint16_t PORT = QUILLET_TEST_SERVER_PORT;
 
 std::string Slurp(const std::string& path)
 {

@@ -1,13 +1,9 @@
 // The local server's HTTP rules: completeness, the request line, keep-alive,
-// the date, the fixed header and the content types.
+// the date and the fixed header.
 #include "server/http_protocol.h"
 
 #include <gtest/gtest.h>
 
-#include "server/mime_table.h"
-#include "server/resource_cache.h"
-#include "scratch_dir.h"
-#include "platform/file_system.h"
 
 namespace {
 
@@ -84,53 +80,6 @@ TEST(HttpHeader, FixedTemplate)
               "Accept-Ranges: bytes\r\nContent-Length: 0\r\nConnection: close\r\n"
               "Content-Type: text/html\r\n\r\n",
               Header(STATUS_NOT_IMPLEMENTED, "d", 0, false, "text/html"));
-}
-
-TEST(MimeTable, SeventyFiveEntries)
-{
-    EXPECT_EQ(75u, BuildMimeMap().size());
-}
-
-TEST(MimeTable, ExtensionOfTheRawPath)
-{
-    MimeMap map = BuildMimeMap();
-    struct Case {
-        const char* path;
-        const char* type;
-    };
-    const Case cases[] = {
-        {"/a/b.PNG", "image/png"},
-        {"/a/b.Js", "application/x-javascript"},
-        {"/x.rtf", "text/richtext"},
-        {"/x.arj", "application/x-compressed"},
-        {"/x/Data.JSON", "text/html"},
-        {"/x/readme.TXT", "text/plain"},
-        {"/x.webp", "text/html"},
-        {"/x.mp4", "text/html"},
-        {"/x.woff", "text/html"},
-        {"/x.", "text/html"},
-        {"/a.png?v=2", "text/html"},
-        {"/v1.2/file", "text/html"},
-        {"/", "text/html"},
-        {"/game.xml", "text/xml; charset=UTF-8"},
-        {"/level.asset", "text/plain; charset=utf-8"},
-        {"/m.MP", "text/plain; charset=utf-8"},
-        {"/a.wcgi", "wwwserver/isapi"},
-        {"/a.js\r\n\r\n", "text/html"},
-    };
-    for (const Case& c : cases) EXPECT_EQ(c.type, ContentTypeForPath(map, c.path)) << c.path;
-}
-
-TEST(MakeDirs, CreatesEveryMissingFolder)
-{
-    ScratchDir dir;
-    // Both separators count; a path ending in one names its last folder twice.
-    EXPECT_EQ(-1, MakeDirs(dir.Root() + "/a/b/c/"));
-    EXPECT_TRUE(PathExists(dir.Root() + "/a/b/c"));
-    EXPECT_EQ(0, MakeDirs(dir.Root() + "/x/y"));
-    EXPECT_TRUE(PathExists(dir.Root() + "/x/y"));
-    EXPECT_EQ(0, MakeDirs(""));
-    EXPECT_EQ(-1, MakeDirs("/proc/quillet-no/such"));
 }
 
 }  // namespace

@@ -1,33 +1,11 @@
-// The launcher's decisions: its placement and the capture of the play page.
+// The launcher's decision: the capture of the play page.
 #include <gtest/gtest.h>
 
 #include <string>
 
 #include "ui/launcher/game_url_capture.h"
-#include "ui/launcher/launcher_placement.h"
 
 namespace {
-
-TEST(LauncherPlacement, CentredWithTruncationTowardZero)
-{
-    struct Case {
-        PlacementRect work;
-        int x, y;
-    };
-    const Case cases[] = {
-        {{0, 0, 1920, 1040}, 360, 120},
-        {{0, 0, 1366, 728}, 83, -36},
-        {{0, 0, 1023, 737}, -88, -31},     // -177 / 2 and -63 / 2, not -89 and -32
-        {{100, 40, 2020, 1080}, 460, 160},
-    };
-    for (const Case& c : cases) {
-        int x = 0;
-        int y = 0;
-        CenterInWorkArea(c.work, 1200, 800, &x, &y);
-        EXPECT_EQ(c.x, x) << c.work.right;
-        EXPECT_EQ(c.y, y) << c.work.right;
-    }
-}
 
 TEST(GameUrlCapture, PlayPageIsRecognisedAndExtended)
 {

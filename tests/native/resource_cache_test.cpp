@@ -1,6 +1,6 @@
-// The cache's merged misses with a scripted upstream: whatever ends the
-// thread that fetches a path, the threads waiting for it are answered and
-// the path can be fetched again.
+// The cache's folders, and its merged misses with a scripted upstream:
+// whatever ends the thread that fetches a path, the threads waiting for it
+// are answered and the path can be fetched again.
 #include "server/resource_cache.h"
 
 #include <gtest/gtest.h>
@@ -95,6 +95,18 @@ TEST(ResourceCache, WhateverEndsALeaderItsWaitersAreAnsweredAndTheNextMissFetche
             EXPECT_EQ(c.nServed, again->GetLength());
         }
     }
+}
+
+TEST(MakeDirs, CreatesEveryMissingFolder)
+{
+    ScratchDir dir;
+    // Both separators count; a path ending in one names its last folder twice.
+    EXPECT_EQ(-1, MakeDirs(dir.Root() + "/a/b/c/"));
+    EXPECT_TRUE(PathExists(dir.Root() + "/a/b/c"));
+    EXPECT_EQ(0, MakeDirs(dir.Root() + "/x/y"));
+    EXPECT_TRUE(PathExists(dir.Root() + "/x/y"));
+    EXPECT_EQ(0, MakeDirs(""));
+    EXPECT_EQ(-1, MakeDirs("/proc/quillet-no/such"));
 }
 
 }  // namespace

@@ -1,5 +1,5 @@
 // Skin pictures without a window: the premultiplying conversion, decoding
-// of the committed pictures, the button's face choice and the centring rule.
+// of the committed pictures, the button's face choice.
 #include "ui/skin/skin_pixels.h"
 
 #include <gtest/gtest.h>
@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "skin_catalog.h"
-#include "ui/framework/centring.h"
+#include <webp/decode.h>
 
 namespace {
 
@@ -53,6 +53,23 @@ TEST(SkinPixels, EveryCommittedPictureDecodesToItsSize)
     }
 }
 
+TEST(SkinPixels, LauncherBackgroundHasTransparentCorners)
+{
+    std::ifstream in(QUILLET_SOURCE_DIR "/resources/webp/271.webp", std::ios::binary);
+    std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    int width = 0;
+    int height = 0;
+    uint8_t* rgba = WebPDecodeRGBA(bytes.data(), bytes.size(), &width, &height);
+    ASSERT_NE(nullptr, rgba);
+    auto alpha = [&](int x, int y) { return rgba[4 * (static_cast<size_t>(y) * width + x) + 3]; };
+    EXPECT_EQ(0, alpha(0, 0));
+    EXPECT_EQ(0, alpha(width - 1, 0));
+    EXPECT_EQ(0, alpha(0, height - 1));
+    EXPECT_EQ(0, alpha(width - 1, height - 1));
+    EXPECT_EQ(255, alpha(width / 2, height / 2));
+    WebPFree(rgba);
+}
+
 TEST(SkinPixels, BadInputGivesAnEmptyPicture)
 {
     DecodedPicture picture;
@@ -79,28 +96,6 @@ TEST(ButtonFace, DisabledThenPressedThenHover)
     EXPECT_EQ(ButtonFace::PRESSED, ChooseButtonFace(true, true, false));
     EXPECT_EQ(ButtonFace::HOVER, ChooseButtonFace(true, false, true));
     EXPECT_EQ(ButtonFace::NORMAL, ChooseButtonFace(true, false, false));
-}
-
-TEST(Centring, OverTheReferenceInsideTheWorkArea)
-{
-    PlacementRect work{0, 0, 1920, 1040};
-    int x = 0;
-    int y = 0;
-    CenterWithin(work, work, 1200, 800, &x, &y);
-    EXPECT_EQ(360, x);
-    EXPECT_EQ(120, y);
-    // Larger than the area: the left and top edges stay inside.
-    CenterWithin(work, work, 2000, 1100, &x, &y);
-    EXPECT_EQ(0, x);
-    EXPECT_EQ(0, y);
-    // Over an owner near the right edge: pushed back inside.
-    CenterWithin(PlacementRect{1800, 100, 1900, 200}, work, 400, 300, &x, &y);
-    EXPECT_EQ(1520, x);
-    EXPECT_EQ(0, y);
-    // Truncation toward zero on a work area at negative coordinates.
-    CenterWithin(PlacementRect{-1023, 0, 0, 737}, PlacementRect{-1023, 0, 0, 737}, 201, 101, &x, &y);
-    EXPECT_EQ(-511 - 100, x);
-    EXPECT_EQ(368 - 50, y);
 }
 
 }  // namespace

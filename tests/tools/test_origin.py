@@ -1,4 +1,4 @@
-#!/usr/bin/env python3
+#!/usr/bin/python3
 """Loopback HTTP origin for the test suites.
 
 Plays the remote servers Quillet talks to (the upstream resource CDN and the

@@ -73,7 +73,7 @@ TEST(ClearCaches, EmptiesTheResourceCacheAndReportsOnce)
                                  nullptr, nullptr);
     MessageBoxAnswerer answerer(L"提示", IDOK);
     ClearCaches(owner);
-    Sleep(300);
+    EXPECT_TRUE(WaitUntil([&] { return answerer.Count(L"清空完成！") >= 1; }, 5000));
     EXPECT_EQ(1, answerer.Count(L"清空完成！"));
     EXPECT_TRUE(FileExists(folder.Path(L"wz_cdn\\cdn")));
     EXPECT_FALSE(FileExists(folder.Path(L"wz_cdn\\cdn\\0123456789abcdef0123456789abcdef")));

@@ -15,7 +15,7 @@
 #include <mshtmhst.h>
 
 #include "ui/framework/ax_host.h"
-#include "ui/game/browser_key_hook.h"
+#include "ui/launcher/browser_key_hook.h"
 #include "ui/launcher/game_url_capture.h"
 #include "win32_test_support.h"
 

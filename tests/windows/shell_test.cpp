@@ -1,5 +1,5 @@
 // The shell's Win32 side: the shortcut through the shell link object, the
-// clean-up of the old program file, "delfile=" and the game phase's loop.
+// clean-up of the old program file and "delfile=".
 #include <windows.h>
 #include <shlobj.h>
 
@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "app/client_app.h"
-#include "app/win32_system.h"
+#include "app/shell_link.h"
 #include "server/http_server.h"
 #include "ui/framework/message_loop.h"
 #include "win32_test_support.h"
@@ -169,74 +169,6 @@ TEST(DelfileArgument, TheStartedProgramDeletesThePathAfterTheLastEquals)
         EXPECT_EQ(0, RunProgramToTheEnd(c.argumentBeforePath + c.path, folder.Root()));
         EXPECT_FALSE(FileExists(c.file)) << testing::PrintToString(c.path);
     }
-}
-
-// The game phase's loop: input for the game window or its descendants goes
-// to the browser host first; what the host consumes is never dispatched.
-struct LoopRecord {
-    std::vector<std::pair<HWND, WPARAM>> offered;   // WM_FORWARDMSG: target and key
-    std::vector<std::pair<HWND, WPARAM>> received;  // WM_KEYDOWN dispatched to a window
-};
-LoopRecord g_record;
-
-LRESULT CALLBACK RecordingProc(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam)
-{
-    if (message == WM_KEYDOWN) g_record.received.emplace_back(hWnd, wParam);
-    return DefWindowProcW(hWnd, message, wParam, lParam);
-}
-
-// The host consumes the key 'A' and lets everything else through.
-LRESULT CALLBACK HostProc(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam)
-{
-    if (message == WM_FORWARDMSG) {
-        const MSG* msg = reinterpret_cast<const MSG*>(lParam);
-        g_record.offered.emplace_back(msg->hwnd, msg->wParam);
-        return msg->message == WM_KEYDOWN && msg->wParam == 'A' ? 1 : 0;
-    }
-    return DefWindowProcW(hWnd, message, wParam, lParam);
-}
-
-TEST(GameMessageLoop, OffersInputToTheBrowserHostFirst)
-{
-    WNDCLASSW recording = {};
-    recording.lpfnWndProc = RecordingProc;
-    recording.lpszClassName = L"QuilletTestRecording";
-    recording.hInstance = GetModuleHandleW(nullptr);
-    RegisterClassW(&recording);
-    WNDCLASSW host = recording;
-    host.lpfnWndProc = HostProc;
-    host.lpszClassName = L"QuilletTestHost";
-    RegisterClassW(&host);
-
-    HWND game = CreateWindowExW(0, L"QuilletTestRecording", L"game", WS_POPUP, 0, 0, 100, 100, nullptr, nullptr,
-                                nullptr, nullptr);
-    HWND child = CreateWindowExW(0, L"QuilletTestRecording", L"child", WS_CHILD, 0, 0, 10, 10, game, nullptr,
-                                 nullptr, nullptr);
-    HWND grandchild = CreateWindowExW(0, L"QuilletTestRecording", L"grandchild", WS_CHILD, 0, 0, 5, 5, child,
-                                      nullptr, nullptr, nullptr);
-    HWND browserHost = CreateWindowExW(0, L"QuilletTestHost", L"host", WS_CHILD, 0, 0, 10, 10, game, nullptr,
-                                       nullptr, nullptr);
-    HWND other = CreateWindowExW(0, L"QuilletTestRecording", L"other", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr,
-                                 nullptr, nullptr);
-    ASSERT_TRUE(game && child && grandchild && browserHost && other);
-
-    g_record = LoopRecord();
-    PostMessageW(game, WM_KEYDOWN, 'A', 0);
-    PostMessageW(grandchild, WM_KEYDOWN, 'A', 0);
-    PostMessageW(child, WM_KEYDOWN, 'B', 0);
-    PostMessageW(other, WM_KEYDOWN, 'A', 0);
-    PostQuitMessage(0);
-    RunGameMessageLoop(game, browserHost);
-
-    // 'B' was translated after the host let it through: its WM_CHAR 'b' is
-    // offered in turn. The consumed 'A's were never translated.
-    std::vector<std::pair<HWND, WPARAM>> offered = {{game, 'A'}, {grandchild, 'A'}, {child, 'B'}, {child, 'b'}};
-    std::vector<std::pair<HWND, WPARAM>> received = {{child, 'B'}, {other, 'A'}};
-    EXPECT_EQ(offered, g_record.offered);
-    EXPECT_EQ(received, g_record.received);
-
-    DestroyWindow(other);
-    DestroyWindow(game);
 }
 
 }  // namespace

@@ -1,6 +1,6 @@
-// Skin pictures from the program's resources, the picture button driven
-// with real mouse messages (checked by reading its pixels back) and the
-// centring rule, with the real dialog manager under Wine.
+// Skin pictures from the program's resources and the picture button driven
+// with real mouse messages (checked by reading its pixels back), with the
+// real dialog manager under Wine.
 #include <windows.h>
 
 #include <gtest/gtest.h>
@@ -10,7 +10,6 @@
 
 #include "resource.h"
 #include "skin_catalog.h"
-#include "ui/framework/center_window.h"
 #include "ui/framework/window_base.h"
 #include "ui/skin/my_button.h"
 #include "ui/skin/skin_image.h"
@@ -245,28 +244,6 @@ TEST_F(PictureButton, DisabledFaceWhateverTheMouse)
     InvalidateRect(m_button, nullptr, TRUE);
     UpdateWindow(m_button);
     EXPECT_EQ(ExpectedPixels(m_button, 293), ReadPixels(m_button));
-}
-
-TEST(CenterWindow, LargerThanTheWorkAreaKeepsLeftAndTopInside)
-{
-    RECT work;
-    SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0);
-    HWND window = CreateWindowExW(0, L"STATIC", L"", WS_POPUP, 100, 100, work.right - work.left + 300,
-                                  work.bottom - work.top + 200, nullptr, nullptr, nullptr, nullptr);
-    ASSERT_NE(nullptr, window);
-    ASSERT_TRUE(CenterWindow(window));
-    RECT placed;
-    GetWindowRect(window, &placed);
-    EXPECT_EQ(work.left, placed.left);
-    EXPECT_EQ(work.top, placed.top);
-    DestroyWindow(window);
-
-    HWND small = CreateWindowExW(0, L"STATIC", L"", WS_POPUP, 0, 0, 200, 100, nullptr, nullptr, nullptr, nullptr);
-    ASSERT_TRUE(CenterWindow(small));
-    GetWindowRect(small, &placed);
-    EXPECT_EQ((work.left + work.right) / 2 - 100, placed.left);
-    EXPECT_EQ((work.top + work.bottom) / 2 - 50, placed.top);
-    DestroyWindow(small);
 }
 
 }  // namespace
