@@ -1,4 +1,4 @@
-#!/usr/bin/env python3
+#!/usr/bin/python3
 """Benchmark driver: the local resource server against a tuned static server.
 
 Serves one resource set with one load generator (wrk) from three servers in

@@ -1,4 +1,4 @@
-#!/usr/bin/env python3
+#!/usr/bin/python3
 """The demo origin: one loopback server playing the three hosts Quillet talks
 to, so that `make run` shows the whole program without the internet.
 
