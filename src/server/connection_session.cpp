@@ -9,6 +9,10 @@ CConnectionSession::CConnectionSession(IServerConnection& connection, IRequestHa
 void CConnectionSession::Run()
 {
     bool open = m_connection.Select();
+    // Bytes that arrived before the socket was tied to its event are not
+    // always reported by it (under Wine a connection has been seen to wait
+    // for ever for the request it already had): look once before waiting.
+    if (open) open = OnReadable();
     while (open) {
         SocketEvents events;
         if (m_connection.Wait(&events) != WaitResult::EVENTS) break;
