@@ -1,25 +1,32 @@
 #!/usr/bin/python3
-"""Benchmark driver: the local resource server against a tuned static server.
-
-Serves one resource set with one load generator (wrk) from three servers in
-one run on this machine:
+"""Benchmark driver: the local resource server against the peers that do
+the same job, in one run on this machine:
 
     native   quillet-resource-server, the native build
     wine     quillet-resource-server.exe, the Windows build, under Wine
-    nginx    nginx with static files, sendfile on, access log off, 2 workers
+    nginx    nginx with static files (sendfile on, access log off, 2
+             workers) for hits, and nginx as a caching reverse proxy
+             (proxy_cache) for misses and page loads
 
-and measures throughput and latency of cache hits (1,000 resources of 1-64
-KiB, and one 16 MiB resource) at 1, 16 and 64 connections, the cost of cache
-misses against fetching straight from the origin, the cost of a miss by
-size, peak memory while serving a 64 MiB resource, and the time from process
-start to the first answered request. The same nginx plays the origin (the
-upstream the builds are configured with). Writes bench/RESULTS.md (or
---output) and the figures as JSON under build/bench/.
+It measures a game scene's page load in headless Chromium through each of
+them and straight from a CDN-like origin, and through the browser's own
+cache (bench/page_load.py); throughput and latency of cache hits (1,000
+resources of 1-64 KiB, and one 16 MiB resource) with wrk at 1, 6 and 16
+connections, each the median of 3 runs alternating with nginx, 64 as a
+stress row, and 6 without keep-alive; cold misses at 1 and 6 connections
+against nginx proxy_cache doing the same job; the cost of a miss by size
+and the peak memory; and the time from process start to the first answer,
+with an empty cache folder and with 100,000 files in it. The static nginx
+plays the origin of the wrk rows. Writes bench/RESULTS.md (or --output) and
+the figures as JSON under build/bench/.
 
-    bench.py [--seconds S] [--only native,wine,nginx] [--build DIR] [--output FILE]
+    bench.py [--seconds S] [--only native,wine,nginx] [--page-load | --no-page-load] [--build DIR]
+             [--output FILE]
 
---build takes the servers from another build folder (with native/ and
-windows/ under it), for comparing two versions of the code in one run.
+--page-load runs the page-load benchmark alone, --no-page-load everything
+else. --build takes the servers
+from another build folder (with native/ and windows/ under it), for
+comparing two versions of the code in one run.
 """
 
 import argparse
@@ -37,6 +44,8 @@ import subprocess
 import sys
 import time
 from pathlib import Path
+
+import page_load
 
 ROOT = Path(__file__).resolve().parents[1]
 WORK = ROOT / "build" / "bench"
@@ -56,8 +65,14 @@ SMALL_PATHS = [f"/bench/small/{i:04d}.png" for i in range(SMALL_COUNT)]
 BIG_PATH = "/bench/big/16m.bin"
 HUGE_PATH = "/bench/big/64m.bin"
 MIB = 1 << 20
-CONNECTIONS = (1, 16, 64)
+CONNECTIONS = (1, 6, 16, 64)
+# Rows without a target: the stress row.
+STRESS_CONNECTIONS = 64
+REPEATS = 3
 COLD_COUNT = 200
+COLD_CONNECTIONS = (1, 6)
+PROXY_PORT = 18440
+START_FILES = 100000
 
 
 def log(text):
@@ -299,10 +314,10 @@ class WineServer(LocalServer):
 
 # ---------------------------------------------------------------- measurements
 
-def run_wrk(port, paths_file, connections, seconds):
+def run_wrk(port, paths_file, connections, seconds, close=False):
     threads = 1 if connections == 1 else 2
     command = ["wrk", "-t", str(threads), "-c", str(connections), "-d", f"{seconds}s", "--timeout", "10s",
-               "-s", str(SPREAD), f"http://127.0.0.1:{port}", "--", str(paths_file)]
+               "-s", str(SPREAD), f"http://127.0.0.1:{port}", "--", str(paths_file)] + (["close"] if close else [])
     output = subprocess.run(command, capture_output=True, text=True, timeout=seconds + 120).stdout
     line = [text for text in output.splitlines() if text.startswith("{")]
     if not line:
@@ -314,6 +329,14 @@ def run_wrk(port, paths_file, connections, seconds):
     result["errors"] = sum(result[k] for k in ("connect_errors", "read_errors", "write_errors",
                                                "status_errors", "timeouts"))
     return result
+
+
+def median_run(runs):
+    """The run with the median throughput, with every run's throughput."""
+    ordered = sorted(runs, key=lambda run: run["rps"])
+    chosen = dict(ordered[len(ordered) // 2])
+    chosen["all_rps"] = [run["rps"] for run in runs]
+    return chosen
 
 
 def fetch_all(port, paths):
@@ -334,23 +357,132 @@ def fetch_all(port, paths):
     return elapsed
 
 
-def cold_misses(server, repeats=3):
-    """Seconds to serve COLD_COUNT uncached resources through the server, and
-    to fetch the same straight from the server's origin (medians).
+def fetch_parallel(port, paths, connections):
+    """GETs every path over `connections` keep-alive connections at once,
+    each taking the next path not yet asked for; returns seconds."""
+    import threading
+    pending = list(reversed(paths))
+    lock = threading.Lock()
+    failures = []
 
-    Each repeat asks for paths never asked before (a query string of its
-    own, which the origin ignores and the cache keys on) instead of deleting
-    the cache between repeats: on this machine's ext4, creating files right
-    after deleting thousands costs several times the usual, and that would be
-    measured as the server's cost."""
-    origin = NATIVE_ORIGIN_PORT if server.name == "native" else WINDOWS_ORIGIN_PORT
+    def worker():
+        connection = http.client.HTTPConnection("127.0.0.1", port, timeout=120)
+        while True:
+            with lock:
+                if not pending:
+                    break
+                path = pending.pop()
+            connection.request("GET", path, headers={"Connection": "Keep-Alive"})
+            response = connection.getresponse()
+            body = response.read()
+            if response.status != 200 or not body:
+                failures.append((path, response.status))
+            if response.will_close:
+                connection.close()
+                connection = http.client.HTTPConnection("127.0.0.1", port, timeout=120)
+        connection.close()
+
+    workers = [threading.Thread(target=worker) for _ in range(connections)]
+    start = time.perf_counter()
+    for worker_thread in workers:
+        worker_thread.start()
+    for worker_thread in workers:
+        worker_thread.join()
+    elapsed = time.perf_counter() - start
+    if failures:
+        raise SystemExit(f"bench: port {port} failed {failures[:3]}")
+    return elapsed
+
+
+class ProxyCache:
+    """nginx as a caching reverse proxy in front of the bench's origin (the
+    static nginx), doing what the local server does on a miss: fetch,
+    store, answer. Its cache is on the same disk; proxy_cache_lock on, 200
+    answers kept for ever, keep-alive connections upstream."""
+
+    port = PROXY_PORT
+    name = "nginx proxy_cache"
+
+    def __init__(self):
+        self.folder = WORK / "nginx-cold"
+        self.process = None
+
+    def start(self):
+        shutil.rmtree(self.folder, ignore_errors=True)
+        (self.folder / "tmp").mkdir(parents=True)
+        config = f"""
+user root;
+worker_processes 2;
+daemon off;
+pid {self.folder}/nginx.pid;
+error_log {self.folder}/error.log warn;
+events {{ worker_connections 4096; }}
+http {{
+    access_log off;
+    sendfile on;
+    tcp_nopush on;
+    keepalive_requests 1000000;
+    client_body_temp_path {self.folder}/tmp;
+    proxy_temp_path {self.folder}/tmp;
+    fastcgi_temp_path {self.folder}/tmp;
+    uwsgi_temp_path {self.folder}/tmp;
+    scgi_temp_path {self.folder}/tmp;
+    proxy_cache_path {self.folder}/cache levels=1:2 keys_zone=cold:16m max_size=16g inactive=3650d
+                     use_temp_path=off;
+    upstream origin {{
+        server 127.0.0.1:{NGINX_PORT};
+        keepalive 32;
+    }}
+    server {{
+        listen 127.0.0.1:{PROXY_PORT};
+        location / {{
+            proxy_pass http://origin;
+            proxy_http_version 1.1;
+            proxy_set_header Connection "";
+            proxy_cache cold;
+            proxy_cache_lock on;
+            proxy_cache_valid 200 3650d;
+        }}
+    }}
+}}
+"""
+        (self.folder / "nginx.conf").write_text(config)
+        self.process = subprocess.Popen(["nginx", "-p", str(self.folder), "-c", str(self.folder / "nginx.conf")],
+                                        stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                                        stderr=subprocess.DEVNULL)
+        if not wait_until(lambda: answers(PROXY_PORT, SMALL_PATHS[0]), 10):
+            raise SystemExit("bench: nginx as a proxy did not start; see " + str(self.folder / "error.log"))
+
+    def stop(self):
+        if self.process and self.process.poll() is None:
+            self.process.send_signal(signal.SIGQUIT)
+            try:
+                self.process.wait(timeout=20)
+            except subprocess.TimeoutExpired:
+                self.process.kill()
+                self.process.wait()
+        self.process = None
+
+
+def cold_misses(server, proxy, repeats=3):
+    """Seconds to serve COLD_COUNT uncached resources through the server and
+    through nginx proxy_cache, at each of COLD_CONNECTIONS (medians of
+    repeats, run in turn). Each repeat asks for paths never asked before (a
+    query string of its own, which the origin ignores and both caches key
+    on) instead of deleting a cache between repeats: on this machine's ext4,
+    creating files right after deleting thousands costs several times the
+    usual, and that would be measured as the server's cost."""
     run = f"{time.time_ns():x}"
-    through, direct = [], []
-    for repeat in range(repeats):
-        paths = [f"{path}?cold={run}-{repeat}" for path in SMALL_PATHS[:COLD_COUNT]]
-        direct.append(fetch_all(origin, paths))
-        through.append(fetch_all(server.port, paths))
-    return statistics.median(through), statistics.median(direct), store_cost(server, COLD_COUNT)
+    figures = {}
+    for connections in COLD_CONNECTIONS:
+        through, peer = [], []
+        for repeat in range(repeats):
+            paths = [f"{path}?cold={run}-{connections}-{repeat}" for path in SMALL_PATHS[:COLD_COUNT]]
+            through.append(fetch_parallel(server.port, paths, connections))
+            peer.append(fetch_parallel(proxy.port, paths, connections))
+        figures[connections] = {"server_s": statistics.median(through), "proxy_s": statistics.median(peer)}
+    figures["store_s"] = store_cost(server, COLD_COUNT)
+    return figures
 
 
 def store_cost(server, count):
@@ -399,46 +531,72 @@ def start_to_first_answer(server, path, repeats=5):
     return statistics.median(times)
 
 
-def measure_hits(server, seconds, small_file, big_file):
+def fill_cache_folder(folder, count):
+    """count small files with cache-file names, as a folder of a year's play
+    holds them (the server counts them when it starts)."""
+    folder.mkdir(parents=True, exist_ok=True)
+    for index in range(count):
+        (folder / f"{index:032x}").write_bytes(b"x" * 64)
+
+
+def measure_hits(server, nginx, seconds, small_file, big_file):
+    """wrk rows for the server and for nginx, run in turn REPEATS times at
+    each connection count (the stress row and the 16 MiB set once each);
+    each figure is the median run."""
     rows = []
-    for label, paths_file in (("small", small_file), ("16m", big_file)):
-        for connections in CONNECTIONS:
-            log(f"{server.name}: {label} hits, {connections} connections")
-            result = run_wrk(server.port, paths_file, connections, seconds)
-            result.update(server=server.name, set=label, connections=connections)
-            rows.append(result)
+    plans = [("small", small_file, connections, False, 1 if connections == STRESS_CONNECTIONS else REPEATS)
+             for connections in CONNECTIONS]
+    plans.append(("small", small_file, 6, True, REPEATS))
+    plans += [("16m", big_file, connections, False, 1) for connections in (1, 16)]
+    for label, paths_file, connections, close, repeats in plans:
+        log(f"{server.name}: {label} hits, {connections} connections{' without keep-alive' if close else ''}")
+        runs = {server.name: [], "nginx": []}
+        for _ in range(repeats):
+            for peer in (server, nginx):
+                runs[peer.name].append(run_wrk(peer.port, paths_file, connections, seconds, close))
+        for name, peer_runs in runs.items():
+            row = median_run(peer_runs)
+            row.update(server=name, peer_of=server.name, set=label, connections=connections, close=close)
+            rows.append(row)
     return rows
 
 
-def measure_server(server, seconds, small_file, big_file):
+def measure_server(server, nginx, seconds, small_file, big_file):
     figures = {"name": server.name}
     server.clear_cache()
     server.start()
+    proxy = ProxyCache()
+    proxy.start()
     try:
-        log(f"{server.name}: cold misses")
-        figures["cold"] = cold_misses(server)
+        log(f"{server.name}: cold misses against nginx proxy_cache")
+        figures["cold"] = cold_misses(server, proxy)
+    finally:
+        proxy.stop()
+    try:
         log(f"{server.name}: miss and hit cost by size, peak memory")
         figures["sizes"] = size_costs(server)
         # Fill the cache with the whole set before measuring hits.
         fetch_all(server.port, SMALL_PATHS + [BIG_PATH])
-        figures["hits"] = measure_hits(server, seconds, small_file, big_file)
+        figures["hits"] = measure_hits(server, nginx, seconds, small_file, big_file)
         log(f"{server.name}: start to first answer")
         figures["start_ms"] = start_to_first_answer(server, SMALL_PATHS[0])
+        server.stop()
+        fill_cache_folder(server.cache, START_FILES)
+        figures["start_full_ms"] = start_to_first_answer(server, SMALL_PATHS[0])
     finally:
         server.stop()
+        server.clear_cache()
     return figures
 
 
-def measure_nginx(nginx, seconds, small_file, big_file):
-    figures = {"name": "nginx", "hits": measure_hits(nginx, seconds, small_file, big_file)}
+def nginx_start_ms(nginx):
     times = []
     for _ in range(5):
         nginx.stop()
         began = time.perf_counter()
         nginx.start()
         times.append((time.perf_counter() - began) * 1000)
-    figures["start_ms"] = statistics.median(times)
-    return figures
+    return statistics.median(times)
 
 
 # ---------------------------------------------------------------- report
@@ -457,112 +615,181 @@ def tool_versions():
     def first_line(command):
         result = subprocess.run(command, capture_output=True, text=True)
         return (result.stdout + result.stderr).strip().splitlines()[0]
-    return {"wrk": first_line(["wrk", "--version"]), "nginx": first_line(["nginx", "-v"]),
-            "wine": first_line(["wine", "--version"])}
+    versions = [first_line(["wrk", "--version"]), first_line(["nginx", "-v"]),
+                first_line(["/usr/bin/chromium", "--version"])]
+    if shutil.which("wine") or Path("/usr/lib/wine/wine64").exists():
+        versions.append(first_line(["/usr/lib/wine/wine64", "--version"]))
+    return versions
 
 
 def ratio(value, anchor):
     return f"{value / anchor:.2f}x" if anchor else "n/a"
 
 
-def report(results, seconds):
+def hits_tables(results, seconds):
     hits = [row for figures in results.values() for row in figures.get("hits", [])]
-    anchor = {(row["set"], row["connections"]): row for row in hits if row["server"] == "nginx"}
+    lines = [f"## Cache hits (wrk, {seconds} s a run)", "",
+             "1,000 resources of 1-64 KiB. Each server's runs alternate with nginx's (static files); each "
+             f"figure is the median of {REPEATS} runs, the 64-connection stress row of one. nginx's own "
+             "figure moves by up to 20 % between runs, so the ratio is taken against the nginx runs made "
+             "in turn with that server.", "",
+             "| server | connections | keep-alive | requests/s | p50 ms | p99 ms | errors | nginx req/s | "
+             "req/s vs nginx | p99 vs nginx |",
+             "|---|---:|---|---:|---:|---:|---:|---:|---:|---:|"]
+    for row in (r for r in hits if r["set"] == "small" and r["server"] != "nginx"):
+        peer = next(r for r in hits if r["server"] == "nginx" and r["peer_of"] == row["server"]
+                    and r["set"] == "small" and r["connections"] == row["connections"] and r["close"] == row["close"])
+        lines.append(f"| {row['server']} | {row['connections']}{' (stress)' if row['connections'] == STRESS_CONNECTIONS else ''} | "
+                     f"{'no' if row['close'] else 'yes'} | {row['rps']:,.0f} | {row['p50_us'] / 1000:.2f} | "
+                     f"{row['p99_us'] / 1000:.2f} | {row['errors']} | {peer['rps']:,.0f} | "
+                     f"{ratio(row['rps'], peer['rps'])} | {ratio(row['p99_us'], peer['p99_us'])} |")
+    lines += ["", "One 16 MiB resource, one run each:", "",
+              "| server | connections | MiB/s | p50 ms | p99 ms | errors | nginx MiB/s | MiB/s vs nginx |",
+              "|---|---:|---:|---:|---:|---:|---:|---:|"]
+    for row in (r for r in hits if r["set"] == "16m" and r["server"] != "nginx"):
+        peer = next(r for r in hits if r["server"] == "nginx" and r["peer_of"] == row["server"]
+                    and r["set"] == "16m" and r["connections"] == row["connections"])
+        lines.append(f"| {row['server']} | {row['connections']} | {row['bytes_per_s'] / MIB:,.0f} | "
+                     f"{row['p50_us'] / 1000:.1f} | {row['p99_us'] / 1000:.1f} | {row['errors']} | "
+                     f"{peer['bytes_per_s'] / MIB:,.0f} | {ratio(row['bytes_per_s'], peer['bytes_per_s'])} |")
+    return lines
+
+
+def page_load_tables(page):
+    lines = ["## Page load of a game scene in headless Chromium", "",
+             f"{page_load.SCENE_COUNT} resources, {page['scene_bytes'] / MIB:.1f} MiB, and the page that fetches "
+             "them (bench/page_load.py). Each row is the median of "
+             f"{page_load.LOADS} loads, each in a fresh browser profile; the time is the page's own, from "
+             "navigation start until the last resource had arrived. \"upstream\" is what reached the CDN per "
+             "load (the scene and its page: every resource once when cold, none when warm).", ""]
+    for setting in page["settings"]:
+        rows = {row["label"]: row for row in setting["rows"]}
+        straight = rows["straight from the CDN"]["median_ms"]
+        proxy = {kind: rows[f"nginx proxy_cache, {kind}"]["median_ms"] for kind in ("cold", "warm")}
+        lines += [f"### {setting['setting']}", "",
+                  "| path | median ms | loads ms | upstream per load | vs straight | vs nginx proxy_cache |",
+                  "|---|---:|---|---:|---:|---:|"]
+        for row in setting["rows"]:
+            kind = "warm" if "warm" in row["label"] or "own cache" in row["label"] else "cold"
+            lines.append(f"| {row['label']} | {row['median_ms']:,.0f} | "
+                         f"{', '.join(f'{t:,.0f}' for t in row['times_ms'])} | {row['upstream_per_load']:.0f} | "
+                         f"{ratio(row['median_ms'], straight)} | {ratio(row['median_ms'], proxy[kind])} |")
+        lines.append("")
+    return lines
+
+
+def report(results, seconds):
     lines = ["# Benchmark results", "",
              f"Written by `make bench` (bench/bench.py) on {datetime.date.today().isoformat()}.", "",
              f"Machine: {machine_line()}.  ",
-             "Tools: " + "; ".join(tool_versions().values()) + ".  ",
-             f"Load: wrk, {seconds} s per row, requests spread over the whole set, \"Connection: Keep-Alive\".",
+             "Tools: " + "; ".join(tool_versions()) + ".  ",
              "Servers: `native` = quillet-resource-server (native build); `wine` = quillet-resource-server.exe "
-             "under Wine; `nginx` = static files, sendfile on, access log off, 2 workers. wrk and the server "
+             "under Wine (on a machine that runs no 32-bit programs, the 64-bit build under 64-bit Wine); "
+             "`nginx` = nginx 2 workers, static files or proxy_cache. The load generators and the servers "
              "share the machine's cores.", ""]
+    if "page" in results:
+        lines += page_load_tables(results["page"])
+    local = [figures for name, figures in results.items() if name in ("native", "wine")]
+    if any("hits" in figures for figures in local):
+        lines += hits_tables(results, seconds)
+    if local:
+        lines += ["", f"## Cold misses: {COLD_COUNT} uncached resources, against nginx proxy_cache", "",
+                  "Through the server (fetch from the origin, store, answer) and through nginx proxy_cache doing "
+                  "the same job, both in front of the same origin (static nginx), run in turn; medians of 3, each "
+                  "repeat with paths never asked before. \"store\" is what creating, writing and renaming files of "
+                  "the same sizes in the cache folder costs by itself on this file system.", "",
+                  "| server | connections | through the server s | through nginx proxy_cache s | ratio | store s |",
+                  "|---|---:|---:|---:|---:|---:|"]
+        for figures in local:
+            for connections in COLD_CONNECTIONS:
+                cold = figures["cold"][connections]
+                lines.append(f"| {figures['name']} | {connections} | {cold['server_s']:.3f} | "
+                             f"{cold['proxy_s']:.3f} | {ratio(cold['server_s'], cold['proxy_s'])} | "
+                             f"{figures['cold']['store_s']:.3f} |")
 
-    lines += ["## Cache hits: 1,000 resources of 1-64 KiB", "",
-              "| server | connections | requests/s | p50 ms | p99 ms | errors | req/s vs nginx | p99 vs nginx |",
-              "|---|---:|---:|---:|---:|---:|---:|---:|"]
-    for row in (r for r in hits if r["set"] == "small"):
-        peer = anchor.get(("small", row["connections"]))
-        lines.append(f"| {row['server']} | {row['connections']} | {row['rps']:,.0f} | {row['p50_us'] / 1000:.2f} | "
-                     f"{row['p99_us'] / 1000:.2f} | {row['errors']} | "
-                     f"{ratio(row['rps'], peer['rps']) if peer else 'n/a'} | "
-                     f"{ratio(row['p99_us'], peer['p99_us']) if peer else 'n/a'} |")
-    lines += ["", "## Cache hits: one 16 MiB resource", "",
-              "| server | connections | MiB/s | p50 ms | p99 ms | errors | MiB/s vs nginx |",
-              "|---|---:|---:|---:|---:|---:|---:|"]
-    for row in (r for r in hits if r["set"] == "16m"):
-        peer = anchor.get(("16m", row["connections"]))
-        lines.append(f"| {row['server']} | {row['connections']} | {row['bytes_per_s'] / MIB:,.0f} | "
-                     f"{row['p50_us'] / 1000:.1f} | {row['p99_us'] / 1000:.1f} | {row['errors']} | "
-                     f"{ratio(row['bytes_per_s'], peer['bytes_per_s']) if peer else 'n/a'} |")
+        lines += ["", "## Cost by size, and peak memory (VmHWM of the server process)", "",
+                  "| server | size | miss s | hit s | peak on miss MiB | x size | peak on hit MiB | x size |",
+                  "|---|---:|---:|---:|---:|---:|---:|---:|"]
+        for figures in local:
+            for size, cost in figures["sizes"].items():
+                mib = int(size)
+                lines.append(f"| {figures['name']} | {mib} MiB | {cost['miss_s']:.3f} | {cost['hit_s']:.3f} | "
+                             f"{cost['miss_peak'] / MIB:.0f} | {cost['miss_peak'] / (mib * MIB):.2f} | "
+                             f"{cost['hit_peak'] / MIB:.0f} | {cost['hit_peak'] / (mib * MIB):.2f} |")
 
-    local = [figures for name, figures in results.items() if name != "nginx"]
-    lines += ["", f"## Cold misses: {COLD_COUNT} uncached resources, one keep-alive connection", "",
-              "Through the server (fetch from the origin, store, answer) against the same requests sent "
-              "straight to the origin (nginx); medians of 3, each repeat with paths never asked before. "
-              "\"store\" is what creating, writing and renaming files of the same sizes in the cache folder "
-              "costs by itself on this file system.", "",
-              "| server | through the server s | straight from the origin s | ratio | store s |",
-              "|---|---:|---:|---:|---:|"]
-    for figures in local:
-        through, direct, store = figures["cold"]
-        lines.append(f"| {figures['name']} | {through:.3f} | {direct:.3f} | {ratio(through, direct)} | "
-                     f"{store:.3f} |")
-
-    lines += ["", "## Cost by size, and peak memory (VmHWM of the server process)", "",
-              "| server | size | miss s | hit s | peak on miss MiB | x size | peak on hit MiB | x size |",
-              "|---|---:|---:|---:|---:|---:|---:|---:|"]
-    for figures in local:
-        for size, cost in figures["sizes"].items():
-            mib = int(size)
-            lines.append(f"| {figures['name']} | {mib} MiB | {cost['miss_s']:.3f} | {cost['hit_s']:.3f} | "
-                         f"{cost['miss_peak'] / MIB:.0f} | {cost['miss_peak'] / (mib * MIB):.2f} | "
-                         f"{cost['hit_peak'] / MIB:.0f} | {cost['hit_peak'] / (mib * MIB):.2f} |")
-    lines += ["", "| server | 64 MiB miss / 16 MiB miss |", "|---|---:|"]
-    for figures in local:
-        sizes = figures["sizes"]
-        lines.append(f"| {figures['name']} | {ratio(sizes['64']['miss_s'], sizes['16']['miss_s'])} |")
-
-    lines += ["", "## Start to first answered request (median of 5)", "",
-              "| server | ms | vs nginx |", "|---|---:|---:|"]
-    nginx_start = results.get("nginx", {}).get("start_ms")
-    for name, figures in results.items():
-        lines.append(f"| {name} | {figures['start_ms']:.0f} | "
-                     f"{ratio(figures['start_ms'], nginx_start) if nginx_start else 'n/a'} |")
+        lines += ["", "## Start to first answered request (median of 5)", "",
+                  f"With an empty cache folder, and with {START_FILES:,} files in it, which the server counts "
+                  "on a thread of its own when it starts.", "",
+                  "| server | empty folder ms | 100,000 files ms | vs nginx (empty) |", "|---|---:|---:|---:|"]
+        nginx_start = results.get("nginx", {}).get("start_ms")
+        for figures in local:
+            lines.append(f"| {figures['name']} | {figures['start_ms']:.0f} | {figures['start_full_ms']:.0f} | "
+                         f"{ratio(figures['start_ms'], nginx_start) if nginx_start else 'n/a'} |")
+        if nginx_start:
+            lines.append(f"| nginx | {nginx_start:.0f} | | 1.00x |")
     return "\n".join(lines) + "\n"
+
+
+def measure_page_load(build, wanted):
+    folder = WORK / "page"
+    folder.mkdir(parents=True, exist_ok=True)
+    paths, scene_bytes = page_load.make_scene(folder)
+    servers = []
+    if "native" in wanted:
+        servers.append(NativeServer(build))
+    wine = WineServer(build) if "wine" in wanted else None
+    if wine:
+        servers.append(wine)
+    try:
+        settings = [page_load.measure_setting(name, delay, rate, folder, servers, scene_bytes)
+                    for name, delay, rate in page_load.SETTINGS]
+    finally:
+        if wine:
+            wine.close_session()
+    return {"scene_bytes": scene_bytes, "settings": settings}
 
 
 def main(argv=None):
     parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
-    parser.add_argument("--seconds", type=int, default=5, help="duration of each wrk row")
+    parser.add_argument("--seconds", type=int, default=5, help="duration of each wrk run")
     parser.add_argument("--only", default="native,wine,nginx", help="servers to measure")
+    parser.add_argument("--page-load", action="store_true", help="only the page-load benchmark")
+    parser.add_argument("--no-page-load", action="store_true", help="everything but the page-load benchmark")
     parser.add_argument("--build", default=str(ROOT / "build"), help="build folder holding the servers")
-    parser.add_argument("--output", default=str(ROOT / "bench" / "RESULTS.md"))
+    parser.add_argument("--output", help="report file (bench/RESULTS.md; with --page-load, "
+                                         "build/bench/page-load.md)")
     args = parser.parse_args(argv)
+    if not args.output:
+        args.output = str(WORK / "page-load.md" if args.page_load else ROOT / "bench" / "RESULTS.md")
     wanted = args.only.split(",")
-    for program in ("wrk", "nginx"):
+    for program in ("wrk", "nginx", "node", "/usr/bin/chromium"):
         if not shutil.which(program):
             raise SystemExit(f"bench: {program} is missing: run scripts/bootstrap --bench")
     WORK.mkdir(parents=True, exist_ok=True)
-    log("preparing the resource set")
-    make_files()
-    small_file = write_paths("small-paths.txt", SMALL_PATHS)
-    big_file = write_paths("big-paths.txt", [BIG_PATH])
-
-    nginx = Nginx()
-    nginx.start()
-    results = {}
     build = Path(args.build).resolve()
-    wine = WineServer(build)
-    try:
-        if "native" in wanted:
-            results["native"] = measure_server(NativeServer(build), args.seconds, small_file, big_file)
-        if "wine" in wanted:
-            results["wine"] = measure_server(wine, args.seconds, small_file, big_file)
-        if "nginx" in wanted:
-            results["nginx"] = measure_nginx(nginx, args.seconds, small_file, big_file)
-    finally:
-        wine.close_session()
-        nginx.stop()
+    results = {}
+    if not args.page_load:
+        log("preparing the resource set")
+        make_files()
+        small_file = write_paths("small-paths.txt", SMALL_PATHS)
+        big_file = write_paths("big-paths.txt", [BIG_PATH])
+        nginx = Nginx()
+        nginx.start()
+        wine = WineServer(build)
+        try:
+            if "native" in wanted:
+                results["native"] = measure_server(NativeServer(build), nginx, args.seconds, small_file, big_file)
+            if "wine" in wanted:
+                results["wine"] = measure_server(wine, nginx, args.seconds, small_file, big_file)
+            if "nginx" in wanted:
+                results["nginx"] = {"name": "nginx", "start_ms": nginx_start_ms(nginx)}
+        finally:
+            wine.close_session()
+            nginx.stop()
+    # The page-load rows need the builds' origin ports, which the static
+    # nginx held until now.
+    if not args.no_page_load:
+        results["page"] = measure_page_load(build, wanted)
     (WORK / (Path(args.output).stem + ".json")).write_text(json.dumps(results, indent=1))
     text = report(results, args.seconds)
     Path(args.output).write_text(text)

@@ -1,8 +1,9 @@
 -- wrk script: spreads requests over every path listed in a file, each wrk
 -- thread from its own starting point, with "Connection: Keep-Alive" (the
--- local server keeps a connection open only when asked to). At the end it
--- prints one JSON line for the driver.
---   wrk -s spread.lua URL -- PATHS_FILE
+-- local server keeps a connection open only when asked to), or with
+-- "Connection: close" when the second argument is "close": every request
+-- on a new connection. At the end it prints one JSON line for the driver.
+--   wrk -s spread.lua URL -- PATHS_FILE [close]
 
 local requests = {}
 local index = 0
@@ -14,8 +15,9 @@ function setup(thread)
 end
 
 function init(args)
+    local connection = args[2] == "close" and "close" or "Keep-Alive"
     for path in io.lines(args[1]) do
-        table.insert(requests, wrk.format("GET", path, { ["Connection"] = "Keep-Alive" }))
+        table.insert(requests, wrk.format("GET", path, { ["Connection"] = connection }))
     end
     index = (id or 0) * 7919 % #requests
 end
