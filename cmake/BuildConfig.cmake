@@ -15,6 +15,16 @@ else()
     set(QUILLET_GAMECODE_URL_EFFECTIVE "${QUILLET_GAMECODE_URL}")
 endif()
 
+set(QUILLET_CACHE_LIMIT "" CACHE STRING
+    "bytes the resource cache may hold (empty: the smaller of 8 GiB and 20 % of the free space, at least 1 GiB)")
+if(QUILLET_CACHE_LIMIT STREQUAL "")
+    set(QUILLET_CACHE_LIMIT_BYTES 0)
+elseif(QUILLET_CACHE_LIMIT MATCHES "^[1-9][0-9]*$")
+    set(QUILLET_CACHE_LIMIT_BYTES ${QUILLET_CACHE_LIMIT})
+else()
+    message(FATAL_ERROR "QUILLET_CACHE_LIMIT must be a number of bytes or empty: '${QUILLET_CACHE_LIMIT}'")
+endif()
+
 foreach(value IN ITEMS QUILLET_UPDATE_HOST QUILLET_UPSTREAM_HOST QUILLET_SITE_HOST
                        QUILLET_GAMECODE_URL_EFFECTIVE)
     if("${${value}}" MATCHES "[\"\\\\ ]")

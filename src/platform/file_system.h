@@ -25,6 +25,13 @@ bool MakeDirectory(const std::string& path);
 // reader sees either the old file or the whole new one.
 bool RenameReplacing(const std::string& from, const std::string& to);
 void RemoveFile(const std::string& path);
+// The size of the regular file at path; false when there is none.
+bool FileSizeOf(const std::string& path, int64_t* pnSize);
+// Sets the file's modification time (seconds since 1970-01-01 UTC); false
+// when it cannot be set.
+bool SetModifiedTime(const std::string& path, int64_t nSeconds);
+// The bytes this user may still write on the drive (file system) of path.
+bool FreeDiskBytes(const std::string& path, uint64_t* pnFree);
 
 // One regular file of a folder.
 struct FolderEntry {

@@ -3,6 +3,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -57,6 +58,28 @@ bool RenameReplacing(const std::string& from, const std::string& to)
 void RemoveFile(const std::string& path)
 {
     unlink(path.c_str());
+}
+
+bool FileSizeOf(const std::string& path, int64_t* pnSize)
+{
+    struct stat status {};
+    if (stat(path.c_str(), &status) != 0 || !S_ISREG(status.st_mode)) return false;
+    *pnSize = static_cast<int64_t>(status.st_size);
+    return true;
+}
+
+bool SetModifiedTime(const std::string& path, int64_t nSeconds)
+{
+    timespec times[2] = {{0, UTIME_OMIT}, {static_cast<time_t>(nSeconds), 0}};
+    return utimensat(AT_FDCWD, path.c_str(), times, 0) == 0;
+}
+
+bool FreeDiskBytes(const std::string& path, uint64_t* pnFree)
+{
+    struct statvfs status {};
+    if (statvfs(path.c_str(), &status) != 0) return false;
+    *pnFree = static_cast<uint64_t>(status.f_bavail) * status.f_frsize;
+    return true;
 }
 
 CInputFile::~CInputFile()

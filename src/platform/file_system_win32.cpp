@@ -4,6 +4,13 @@
 
 #include "platform/wide_text_win32.h"
 
+namespace {
+
+// File times count 100 ns steps from 1601; this is 1970 on that scale.
+const int64_t UNIX_EPOCH_FILETIME = 116444736000000000LL;
+
+}  // namespace
+
 bool WriteWholeFile(const std::string& path, const void* data, size_t size)
 {
     std::wstring widePath = ToWide(path, CP_UTF8);
@@ -56,6 +63,38 @@ void RemoveFile(const std::string& path)
     DeleteFileA(path.c_str());
 }
 
+bool FileSizeOf(const std::string& path, int64_t* pnSize)
+{
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    if (!GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data)) return false;
+    if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) return false;
+    *pnSize = (static_cast<int64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+    return true;
+}
+
+bool SetModifiedTime(const std::string& path, int64_t nSeconds)
+{
+    // Shared with readers, writers and deleters: a file being sent or
+    // removed meanwhile keeps its course.
+    HANDLE file = CreateFileA(path.c_str(), FILE_WRITE_ATTRIBUTES,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return false;
+    int64_t ticks = nSeconds * 10000000 + UNIX_EPOCH_FILETIME;
+    FILETIME modified = {static_cast<DWORD>(ticks), static_cast<DWORD>(static_cast<uint64_t>(ticks) >> 32)};
+    bool set = SetFileTime(file, nullptr, nullptr, &modified) != FALSE;
+    CloseHandle(file);
+    return set;
+}
+
+bool FreeDiskBytes(const std::string& path, uint64_t* pnFree)
+{
+    ULARGE_INTEGER available;
+    if (!GetDiskFreeSpaceExA(path.c_str(), &available, nullptr, nullptr)) return false;
+    *pnFree = available.QuadPart;
+    return true;
+}
+
 CInputFile::~CInputFile()
 {
     if (m_handle != -1) CloseHandle(reinterpret_cast<HANDLE>(m_handle));
@@ -87,8 +126,6 @@ bool ListFolder(const std::string& folder, const std::function<void(const Folder
     WIN32_FIND_DATAA found;
     HANDLE search = FindFirstFileA(pattern.c_str(), &found);
     if (search == INVALID_HANDLE_VALUE) return GetLastError() == ERROR_FILE_NOT_FOUND;
-    // File times count 100 ns steps from 1601; this is 1970 on that scale.
-    const int64_t UNIX_EPOCH = 116444736000000000LL;
     FolderEntry entry;
     do {
         if (found.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) continue;
@@ -96,7 +133,7 @@ bool ListFolder(const std::string& folder, const std::function<void(const Folder
         entry.nSize = (static_cast<int64_t>(found.nFileSizeHigh) << 32) | found.nFileSizeLow;
         int64_t time = (static_cast<int64_t>(found.ftLastWriteTime.dwHighDateTime) << 32) |
                        found.ftLastWriteTime.dwLowDateTime;
-        entry.nModified = (time - UNIX_EPOCH) / 10000000;
+        entry.nModified = (time - UNIX_EPOCH_FILETIME) / 10000000;
         visit(entry);
     } while (FindNextFileA(search, &found));
     FindClose(search);

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstddef>
+#include <memory_resource>
 
 // A block of whole pages taken straight from the system and given back to it
 // when the block goes. For large per-connection areas: a heap would keep
@@ -21,6 +22,18 @@ public:
 private:
     char* m_pData = nullptr;
     size_t m_nSize = 0;
+};
+
+// A memory resource whose blocks are whole pages taken straight from the
+// system and given back when freed. For a pool of long-lived small objects
+// (the cache's account): in the heap they would lie scattered among the
+// short-lived blocks of a burst of connections and keep its pages from
+// going back to the system. Throws std::bad_alloc when the system has none.
+class CSystemPages : public std::pmr::memory_resource {
+private:
+    void* do_allocate(size_t nBytes, size_t nAlignment) override;
+    void do_deallocate(void* p, size_t nBytes, size_t nAlignment) override;
+    bool do_is_equal(const std::pmr::memory_resource& other) const noexcept override { return this == &other; }
 };
 
 // Sets the heap to give large free blocks back to the system as they are

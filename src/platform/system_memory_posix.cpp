@@ -3,6 +3,8 @@
 #include <malloc.h>
 #include <sys/mman.h>
 
+#include <new>
+
 CPageBlock::CPageBlock(size_t size)
 {
     void* block = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
@@ -14,6 +16,18 @@ CPageBlock::CPageBlock(size_t size)
 CPageBlock::~CPageBlock()
 {
     if (m_pData) munmap(m_pData, m_nSize);
+}
+
+void* CSystemPages::do_allocate(size_t nBytes, size_t)
+{
+    void* block = mmap(nullptr, nBytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (block == MAP_FAILED) throw std::bad_alloc();
+    return block;
+}
+
+void CSystemPages::do_deallocate(void* p, size_t nBytes, size_t)
+{
+    munmap(p, nBytes);
 }
 
 namespace {

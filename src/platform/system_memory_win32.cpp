@@ -3,6 +3,8 @@
 #include <malloc.h>
 #include <windows.h>
 
+#include <new>
+
 CPageBlock::CPageBlock(size_t size)
 {
     m_pData = static_cast<char*>(VirtualAlloc(nullptr, size, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE));
@@ -12,6 +14,18 @@ CPageBlock::CPageBlock(size_t size)
 CPageBlock::~CPageBlock()
 {
     if (m_pData) VirtualFree(m_pData, 0, MEM_RELEASE);
+}
+
+void* CSystemPages::do_allocate(size_t nBytes, size_t)
+{
+    void* block = VirtualAlloc(nullptr, nBytes, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE);
+    if (!block) throw std::bad_alloc();
+    return block;
+}
+
+void CSystemPages::do_deallocate(void* p, size_t, size_t)
+{
+    VirtualFree(p, 0, MEM_RELEASE);
 }
 
 void LimitHeapRetention()

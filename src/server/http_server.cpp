@@ -30,14 +30,24 @@ bool CHTTPServer::StartServer()
     return StartServerAt(LOCAL_SERVER_PORT, GetCurrentDirectoryBytes(), UpstreamBase());
 }
 
-bool CHTTPServer::StartServerAt(uint16_t port, const std::string& baseDirectory, const std::string& upstreamBase)
+uint64_t CacheLimitFor(const std::string& root)
+{
+    if (QUILLET_CACHE_LIMIT_BYTES != 0) return QUILLET_CACHE_LIMIT_BYTES;
+    uint64_t free = 0;
+    FreeDiskBytes(root, &free);
+    return DefaultCacheLimit(free);
+}
+
+bool CHTTPServer::StartServerAt(uint16_t port, const std::string& baseDirectory, const std::string& upstreamBase,
+                                uint64_t nCacheLimit)
 {
     std::string root = CacheRootUnder(baseDirectory);
     MakeDirs(root);
     m_cache.Configure(root, upstreamBase);
     if (!Start(port)) return false;
     // The port is this process's now: no other server writes to the folder.
-    m_cache.RemoveStaleTemporaries();
+    m_nCacheLimit = nCacheLimit ? nCacheLimit : CacheLimitFor(root);
+    m_cache.StartAccount(m_nCacheLimit);
     return true;
 }
 

@@ -19,10 +19,14 @@ public:
     // Cache under the current directory's "wz_cdn/cdn", upstream from the
     // build configuration, port 12315. Returns Start's result.
     bool StartServer();
-    // The same with every part given, for tests and tools.
-    bool StartServerAt(uint16_t port, const std::string& baseDirectory, const std::string& upstreamBase);
+    // The same with every part given, for tests and tools; nCacheLimit 0
+    // takes the bound of the build configuration (CacheLimitFor).
+    bool StartServerAt(uint16_t port, const std::string& baseDirectory, const std::string& upstreamBase,
+                       uint64_t nCacheLimit = 0);
 
     const std::string& CacheRoot() const { return m_cache.Root(); }
+    // The bound the cache is kept within, once started.
+    uint64_t CacheLimit() const { return m_nCacheLimit; }
 
 protected:
     int OnAccept(const char* ip, uint16_t port) override;
@@ -36,7 +40,12 @@ private:
 
     MimeMap m_mimeMap;
     CResourceCache m_cache;
+    uint64_t m_nCacheLimit = 0;
 };
 
 // The upstream resource CDN's base: "http://" + the configured host.
 std::string UpstreamBase();
+// The bound of a cache folder: QUILLET_CACHE_LIMIT of the build
+// configuration when it is set, else DefaultCacheLimit of the free space of
+// the folder's drive as it is now.
+uint64_t CacheLimitFor(const std::string& root);

@@ -117,20 +117,33 @@ void CResourceCache::Configure(const std::string& root, const std::string& upstr
     m_temporaryMark = TEMPORARY_MARK + std::to_string(CurrentProcessId()) + ".";
 }
 
-std::string CResourceCache::FilePath(const std::string& path) const
+std::string CacheFileName(const std::string& path)
 {
-    return m_root + Md5Hex(path.data(), static_cast<uint32_t>(path.size()));
+    return Md5Hex(path.data(), static_cast<uint32_t>(path.size()));
 }
 
-bool CResourceCache::OpenCached(const std::string& path, CInputFile* pFile) const
+std::string CResourceCache::FilePath(const std::string& path) const
 {
-    return pFile->Open(FilePath(path));
+    return m_root + CacheFileName(path);
+}
+
+bool CResourceCache::OpenCached(const std::string& path, CInputFile* pFile)
+{
+    std::string name = CacheFileName(path);
+    if (!pFile->Open(m_root + name)) return false;
+    m_account.RecordUse(name, pFile->Size());
+    return true;
+}
+
+void CResourceCache::StartAccount(uint64_t nLimit)
+{
+    m_account.Start(m_root, nLimit, m_temporaryMark);
 }
 
 SharedOutBuf CResourceCache::Obtain(const std::string& path)
 {
     if (!IsFetchablePath(path)) return std::make_shared<COutBuf>();
-    std::string file = FilePath(path);
+    std::string name = CacheFileName(path);
 
     std::shared_ptr<Fetch> fetch;
     {
@@ -152,17 +165,24 @@ SharedOutBuf CResourceCache::Obtain(const std::string& path)
     auto body = std::make_shared<COutBuf>();
     // The file may have been stored since the first look, by a fetch that
     // ended before this one was registered.
-    if (!body->LoadFromFile(file.c_str())) FetchAndStore(path, file, body.get());
+    if (body->LoadFromFile((m_root + name).c_str())) {
+        m_account.RecordUse(name, body->GetLength());
+    } else {
+        FetchAndStore(path, name, body.get());
+    }
     registration.Publish(body);
     return body;
 }
 
-void CResourceCache::FetchAndStore(const std::string& path, const std::string& file, COutBuf* body)
+void CResourceCache::FetchAndStore(const std::string& path, const std::string& name, COutBuf* body)
 {
     std::string url = m_upstreamBase + path;
+    std::string file = m_root + name;
     int status = 0;
     int code = FetchToBuffer(url.c_str(), file.c_str(), body, &status, *m_pTransport);
     if (code != FETCH_OK || status != 200) return;
+    // A body the bounded cache cannot hold is served and not kept.
+    if (!m_account.Fits(body->GetLength())) return;
 
     unsigned long counter;
     {
@@ -172,17 +192,11 @@ void CResourceCache::FetchAndStore(const std::string& path, const std::string& f
     // The process id keeps two processes of one folder from ever writing
     // the same temporary file.
     std::string temporary = file + m_temporaryMark + std::to_string(counter);
-    if (body->SaveToFile(temporary.c_str()) && RenameReplacing(temporary, file)) return;
+    if (body->SaveToFile(temporary.c_str()) && RenameReplacing(temporary, file)) {
+        m_account.RecordStore(name, body->GetLength());
+        return;
+    }
     RemoveFile(temporary);
-}
-
-void CResourceCache::RemoveStaleTemporaries()
-{
-    ListFolder(m_root, [this](const FolderEntry& entry) {
-        if (!IsTemporaryCacheName(entry.name)) return;
-        if (entry.name.compare(MD5_TEXT_CHARS, m_temporaryMark.size(), m_temporaryMark) == 0) return;
-        RemoveFile(m_root + entry.name);
-    });
 }
 
 int CResourceCache::WaitersOf(const std::string& path)

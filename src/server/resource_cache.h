@@ -12,6 +12,7 @@
 
 #include "base/out_buf.h"
 #include "platform/http_transport.h"
+#include "server/cache_account.h"
 
 class CInputFile;
 
@@ -30,6 +31,9 @@ std::string CacheRootUnder(const std::string& baseDirectory);
 // number, optionally followed by "." and a second number.
 bool IsTemporaryCacheName(const std::string& name);
 
+// The name of a request path's cache file: Md5Hex of the path.
+std::string CacheFileName(const std::string& path);
+
 class CResourceCache {
 public:
     // root ends with the system's separator; upstreamBase is "http://host"
@@ -42,8 +46,9 @@ public:
     // The cache file of a request path: root + Md5Hex(path).
     std::string FilePath(const std::string& path) const;
 
-    // Opens the cache file of a request path; false on a miss.
-    bool OpenCached(const std::string& path, CInputFile* pFile) const;
+    // Opens the cache file of a request path, and counts it as used; false
+    // on a miss.
+    bool OpenCached(const std::string& path, CInputFile* pFile);
 
     // For a path whose cache file OpenCached did not find: the resource's
     // bytes, from the cache file if another connection has stored it since,
@@ -58,11 +63,13 @@ public:
     // DEL is never fetched (empty body). May throw std::bad_alloc.
     SharedOutBuf Obtain(const std::string& path);
 
-    // Removes the temporary files that earlier processes left in the root
-    // (a process ended in the middle of a store); those of this process and
-    // every other file stay. Call once the server holds its port, so that no
-    // other process serves this folder.
-    void RemoveStaleTemporaries();
+    // Keeps the cache within nLimit bytes from now on (see CCacheAccount):
+    // counts the folder on a thread of its own, removing the temporary
+    // files that earlier processes left (a process ended in the middle of a
+    // store); those of this process and every other file stay. Call once,
+    // when the server holds its port, so that no other process serves this
+    // folder.
+    void StartAccount(uint64_t nLimit);
 
     // How many threads wait for the fetch of path now, for tests.
     int WaitersOf(const std::string& path);
@@ -77,7 +84,7 @@ private:
     };
     class CRegistration;
 
-    void FetchAndStore(const std::string& path, const std::string& file, COutBuf* body);
+    void FetchAndStore(const std::string& path, const std::string& name, COutBuf* body);
 
     std::string m_root;
     std::string m_upstreamBase;
@@ -87,4 +94,5 @@ private:
     std::condition_variable m_fetchDone;
     std::map<std::string, std::shared_ptr<Fetch>> m_fetches;
     unsigned long m_nTempCounter = 0;
+    CCacheAccount m_account;
 };

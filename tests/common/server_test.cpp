@@ -352,6 +352,26 @@ TEST_F(LocalServer, CacheFileCutShortWhileSentIsRemovedAndFetchedAgain)
     EXPECT_EQ(2, OriginCount(path));
 }
 
+TEST_F(LocalServer, CacheFileRemovedWhileSentArrivesWhole)
+{
+    // As an eviction or cache clearing removes a file that a slow client is
+    // still reading: what was opened is sent whole.
+    const size_t size = 32u << 20;
+    const std::string path = "/len/" + std::to_string(size) + "?removed";
+    ASSERT_TRUE(Body(GetPath(path)) == PatternText(size));
+    TestSocket client;
+    ASSERT_TRUE(client.Connect(PORT));
+    client.Send("GET " + path + " HTTP/1.1\r\n\r\n");
+    std::string response = client.Read(5000, nullptr, 64 * 1024);
+    ASSERT_FALSE(response.empty());
+    RemoveFile(CacheFile(path));
+    response += client.Read(30000);
+    EXPECT_TRUE(Body(response) == PatternText(size));
+    EXPECT_EQ(1, OriginCount("/len/" + std::to_string(size)));
+    // Windows removes a file that is open once its last handle closes.
+    EXPECT_TRUE(WaitFor([&] { return !PathExists(CacheFile(path)); }, 10000));
+}
+
 TEST_F(LocalServer, ClosedConnectionsEndTheirThreadsAndAreReaped)
 {
     {

@@ -284,6 +284,12 @@ class Server:
     def alive(self):
         return self.process is not None and self.process.poll() is None
 
+    def cache_limit(self):
+        """The bound the server keeps its cache within, as it said at start."""
+        match = re.search(r"limit (\d+) bytes", self.output.read_text(errors="replace"))
+        assert match, "the server did not say its cache limit: " + self.output_text()
+        return int(match.group(1))
+
     def output_text(self):
         try:
             return self.output.read_text(errors="replace")[-2000:]
@@ -375,6 +381,11 @@ def origin_body(path):
     m = re.fullmatch(r"/len/(\d+)|/delay/\d+/(\d+)", route)
     assert m, "no known body for %r" % path
     return pattern(int(m.group(1) or m.group(2)))
+
+
+def folder_bytes(folder):
+    """The bytes of the files directly in folder."""
+    return sum(entry.stat().st_size for entry in Path(folder).iterdir() if entry.is_file())
 
 
 def cache_entries(cache):

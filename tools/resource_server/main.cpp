@@ -15,8 +15,9 @@ int main()
         std::fprintf(stderr, "quillet-resource-server: cannot listen on 127.0.0.1:%d\n", LOCAL_SERVER_PORT);
         return 1;
     }
-    std::printf("quillet-resource-server: listening on 127.0.0.1:%d, cache %s, upstream %s\n", LOCAL_SERVER_PORT,
-                server.CacheRoot().c_str(), UpstreamBase().c_str());
+    std::printf("quillet-resource-server: listening on 127.0.0.1:%d, cache %s (limit %llu bytes), upstream %s\n",
+                LOCAL_SERVER_PORT, server.CacheRoot().c_str(), static_cast<unsigned long long>(server.CacheLimit()),
+                UpstreamBase().c_str());
     std::fflush(stdout);
     WaitForTermination();
     server.Stop();

@@ -1,0 +1,117 @@
+// CCacheAccount: what the cache folder holds, kept within a bound. It knows
+// the cache files (counted once at start, on a thread of its own), their
+// sizes and when each was last served, and when a store takes the total
+// past the bound it removes the least recently served files until the total
+// is 90 % of the bound. The folder is shared with cache clearing and with
+// anything else on the machine, so the account heals itself: a file found
+// gone leaves it, a file is looked at before it is removed, and the folder
+// is counted afresh when the two disagree.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <memory_resource>
+#include <mutex>
+#include <string>
+#include <unordered_map>
+
+#include "platform/system_memory.h"
+#include "platform/thread.h"
+
+// Bounds of the default limit: the smaller of 8 GiB and a fifth of the free
+// space of the cache's drive, but never less than 1 GiB.
+const uint64_t CACHE_LIMIT_CEILING = 8ull << 30;
+const uint64_t CACHE_LIMIT_FLOOR = 1ull << 30;
+uint64_t DefaultCacheLimit(uint64_t nFreeBytes);
+
+// True for a cache file's name: 32 lowercase hexadecimal digits. Nothing
+// else in the folder is the account's.
+bool IsCacheFileName(const std::string& name);
+
+class CCacheAccount {
+public:
+    // A file's modification time records its last use across restarts; it
+    // is refreshed at most this often.
+    static constexpr int64_t REFRESH_SECONDS = 24 * 3600;
+
+    CCacheAccount() = default;
+    // Waits for a count in progress.
+    ~CCacheAccount();
+    CCacheAccount(const CCacheAccount&) = delete;
+    CCacheAccount& operator=(const CCacheAccount&) = delete;
+
+    // Keeps the account of folder (ending with the separator) within nLimit
+    // bytes. Counts the folder on a thread of its own and removes, as it
+    // goes, the temporary files that earlier processes left (every
+    // IsTemporaryCacheName that does not hold ownTemporaryMark after its 32
+    // digits). Call once.
+    void Start(const std::string& folder, uint64_t nLimit, const std::string& ownTemporaryMark);
+
+    // A cache file was served: it becomes the most recently used. Both
+    // records do nothing before Start.
+    void RecordUse(const std::string& name, int64_t nSize);
+    // A cache file was stored (or replaced); when the total passes the
+    // bound, the least recently used files are removed, this one last.
+    void RecordStore(const std::string& name, int64_t nSize);
+    // Whether a body of nSize bytes may be kept at all: at most 90 % of the
+    // bound, the total an eviction pass leaves (anything, before Start).
+    bool Fits(int64_t nSize) const;
+
+    // For tests: waits up to nTimeoutMs for the count in progress; false
+    // when it has not ended by then.
+    bool WaitUntilCounted(int nTimeoutMs);
+    // The bytes of the files the account knows.
+    uint64_t TotalBytes();
+
+private:
+    // A cache file's name, held without an allocation of its own.
+    using Key = std::array<char, 32>;
+    struct KeyHash {
+        size_t operator()(const Key& key) const;
+    };
+    static bool MakeKey(const std::string& name, Key* pKey);
+
+    struct Entry {
+        int64_t nSize = 0;
+        int64_t nStamp = -1;     // order of use: microseconds since 1970, unique; -1 before the first
+        int64_t nModified = 0;   // the file's modification time as last known, seconds
+        bool bTouched = false;   // used or stored since the last count began
+    };
+
+    // Counts the folder, merging what it finds into the account, and makes
+    // room when the total is past the bound (on the count's thread).
+    void Count();
+    // One listing and merge; true when the total is past the bound.
+    bool CountOnce();
+    void StartCount();
+    // Removes the least recently used files down to 90 % of the bound; true
+    // when the folder turned out other than the account said.
+    bool Evict();
+    // The next use stamp, after every one given out so far.
+    int64_t NextStamp();
+    void Restamp(Entry& entry, const Key& key, int64_t stamp);
+
+    std::string m_folder;
+    uint64_t m_nLimit = 0;
+    bool m_bStarted = false;   // before Start, the account keeps nothing
+    std::string m_ownTemporaryMark;
+
+    std::mutex m_lock;
+    // What the account holds lives in a pool of its own pages (see
+    // CSystemPages), used under m_lock only.
+    CSystemPages m_pages;
+    std::pmr::unsynchronized_pool_resource m_pool{&m_pages};
+    std::pmr::unordered_map<Key, Entry, KeyHash> m_entries{&m_pool};
+    std::pmr::map<int64_t, Key> m_order{&m_pool};   // stamp -> name, least recently used first
+    uint64_t m_nTotal = 0;
+    int64_t m_nLastStamp = 0;
+    bool m_bCounting = false;
+    bool m_bEvicting = false;
+    bool m_bStopping = false;
+
+    // Guards the count thread's start and its join.
+    std::mutex m_countLock;
+    std::unique_ptr<CThread> m_pCounter;
+};
