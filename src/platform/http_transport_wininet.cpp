@@ -4,6 +4,8 @@
 #include <windows.h>
 #include <wininet.h>
 
+#include <mutex>
+
 #include "platform/wide_text_win32.h"
 
 namespace {
@@ -92,13 +94,26 @@ private:
 
 class WinInetTransport : public IHttpTransport {
 public:
+    // The system is asked at most once in STATE_LIFETIME_MS: Wine takes
+    // about 14 ms to answer (it looks at the whole network set-up each
+    // time), most of a fetch's cost there, and a state a second old is one
+    // that no fetch could tell apart from a fresh one.
     ConnectionState GetConnectedState() override
     {
+        const DWORD now = ::GetTickCount();
+        {
+            std::lock_guard<std::mutex> lock(m_lock);
+            if (m_bKnown && now - m_nTakenAt < STATE_LIFETIME_MS) return m_state;
+        }
         DWORD flags = 0;
         ConnectionState state;
         state.bConnected = InternetGetConnectedState(&flags, 0) != FALSE;
         state.bProxy = (flags & INTERNET_CONNECTION_PROXY) != 0;
         state.bOffline = (flags & INTERNET_CONNECTION_OFFLINE) != 0;
+        std::lock_guard<std::mutex> lock(m_lock);
+        m_state = state;
+        m_nTakenAt = now;
+        m_bKnown = true;
         return state;
     }
 
@@ -113,6 +128,14 @@ public:
         if (!internet) return nullptr;
         return std::make_unique<WinInetSession>(internet, text);
     }
+
+private:
+    static constexpr DWORD STATE_LIFETIME_MS = 1000;
+
+    std::mutex m_lock;
+    ConnectionState m_state;
+    DWORD m_nTakenAt = 0;
+    bool m_bKnown = false;
 };
 
 }  // namespace
