@@ -671,7 +671,12 @@ def page_load_tables(page):
                   "|---|---:|---|---:|---:|---:|"]
         for row in setting["rows"]:
             kind = "warm" if "warm" in row["label"] or "own cache" in row["label"] else "cold"
-            lines.append(f"| {row['label']} | {row['median_ms']:,.0f} | "
+            failed = ""
+            if row.get("failed_fetches", 0) < 0:
+                failed = " (a load did not end within 5 minutes)"
+            elif row.get("failed_fetches"):
+                failed = f" ({row['failed_fetches']} fetches failed)"
+            lines.append(f"| {row['label']}{failed} | {row['median_ms']:,.0f} | "
                          f"{', '.join(f'{t:,.0f}' for t in row['times_ms'])} | {row['upstream_per_load']:.0f} | "
                          f"{ratio(row['median_ms'], straight)} | {ratio(row['median_ms'], proxy[kind])} |")
         lines.append("")
@@ -786,6 +791,8 @@ def main(argv=None):
         finally:
             wine.close_session()
             nginx.stop()
+            # Kept as they come, so that a later failure loses nothing.
+            (WORK / (Path(args.output).stem + ".json")).write_text(json.dumps(results, indent=1))
     # The page-load rows need the builds' origin ports, which the static
     # nginx held until now.
     if not args.no_page_load:

@@ -14,7 +14,7 @@ const { chromium } = require("playwright-core");
 
 const FLAGS = ["--no-sandbox", "--disable-gpu", "--disable-quic", "--no-first-run", "--disable-background-networking",
                "--disable-component-update", "--disable-sync"];
-const LOAD_TIMEOUT_MS = 180000;
+const LOAD_TIMEOUT_MS = 300000;
 
 async function loadOnce(page, url) {
     await page.goto(url, { timeout: LOAD_TIMEOUT_MS });

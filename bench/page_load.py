@@ -46,11 +46,15 @@ PAGE = """<!doctype html>
 <html><head><meta charset="utf-8"><title>scene</title><link rel="icon" href="data:,"></head>
 <body><script>
 // Every resource of the scene, fetched as the game's loader does; the time
-// since navigation start once the last one has arrived is the load time.
+// since navigation start once the last one has arrived (or failed) is the
+// load time.
 const run = new URLSearchParams(location.search).get("run") || "";
 const paths = %s;
-Promise.all(paths.map(p => fetch(p + "?run=" + run).then(r => r.arrayBuffer()))).then(bodies => {
-    window.sceneLoaded = {ms: performance.now(), bytes: bodies.reduce((n, b) => n + b.byteLength, 0)};
+Promise.allSettled(paths.map(p => fetch(p + "?run=" + run).then(r => r.arrayBuffer()))).then(results => {
+    const ok = results.filter(r => r.status === "fulfilled");
+    window.sceneLoaded = {ms: performance.now(), bytes: ok.reduce((n, r) => n + r.value.byteLength, 0),
+                          failed: results.length - ok.length,
+                          errors: results.filter(r => r.status === "rejected").slice(0, 3).map(r => String(r.reason))};
 });
 </script></body></html>
 """
@@ -216,14 +220,23 @@ def scene_url(port, run):
 def measure_row(label, port, cdn, runs, warm=False, bytes_expected=None):
     """Loads the scene once per run id through port; returns the row."""
     cdn.reset()
-    loads = run_plan([{"label": label, "urls": [scene_url(port, run) for run in runs], "warm": warm}])[0]["loads"]
+    try:
+        loads = run_plan([{"label": label, "urls": [scene_url(port, run) for run in runs],
+                           "warm": warm}])[0]["loads"]
+    except SystemExit as failure:
+        # A load that never ended is reported, and the other rows go on.
+        log(f"{label}: {failure}")
+        return {"label": label, "median_ms": float("nan"), "times_ms": [], "upstream_per_load": cdn.count(),
+                "failed_fetches": -1}
     upstream = cdn.count()
     times = [load["ms"] for load in loads]
-    for load in loads:
-        if bytes_expected is not None and load["bytes"] != bytes_expected:
-            raise SystemExit(f"bench: {label}: a load received {load['bytes']} bytes, not {bytes_expected}")
+    failed = sum(load["failed"] for load in loads)
+    short = [load["bytes"] for load in loads if bytes_expected is not None and load["bytes"] != bytes_expected]
+    if failed or short:
+        log(f"{label}: {failed} failed fetches, loads short of bytes: {short}; "
+            f"{[load['errors'] for load in loads if load['errors']][:1]}")
     return {"label": label, "median_ms": statistics.median(times), "times_ms": times,
-            "upstream_per_load": upstream / len(runs)}
+            "upstream_per_load": upstream / len(runs), "failed_fetches": failed}
 
 
 def measure_setting(name, delay_ms, rate, work, local_servers, scene_bytes):
