@@ -24,7 +24,9 @@ bool MakeDirectory(const std::string& path);
 // Renames from over to, replacing a file of that name in one step, so that a
 // reader sees either the old file or the whole new one.
 bool RenameReplacing(const std::string& from, const std::string& to);
-void RemoveFile(const std::string& path);
+// True when no file of that name is left: removed, or not there. On Windows
+// a file that another program holds open without delete sharing stays.
+bool RemoveFile(const std::string& path);
 // The size of the regular file at path; false when there is none.
 bool FileSizeOf(const std::string& path, int64_t* pnSize);
 // Sets the file's modification time (seconds since 1970-01-01 UTC); false

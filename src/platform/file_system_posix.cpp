@@ -55,9 +55,9 @@ bool RenameReplacing(const std::string& from, const std::string& to)
     return std::rename(from.c_str(), to.c_str()) == 0;
 }
 
-void RemoveFile(const std::string& path)
+bool RemoveFile(const std::string& path)
 {
-    unlink(path.c_str());
+    return unlink(path.c_str()) == 0 || errno == ENOENT;
 }
 
 bool FileSizeOf(const std::string& path, int64_t* pnSize)

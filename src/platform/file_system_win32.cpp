@@ -58,9 +58,11 @@ bool RenameReplacing(const std::string& from, const std::string& to)
     return MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING) != FALSE;
 }
 
-void RemoveFile(const std::string& path)
+bool RemoveFile(const std::string& path)
 {
-    DeleteFileA(path.c_str());
+    if (DeleteFileA(path.c_str())) return true;
+    DWORD error = GetLastError();
+    return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
 }
 
 bool FileSizeOf(const std::string& path, int64_t* pnSize)

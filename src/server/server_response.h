@@ -30,11 +30,11 @@ public:
 
     // The attached file could not be read whole: it is removed, so that the
     // next request of its path counts as a miss and fetches it anew instead
-    // of failing in the same place again.
-    void OnFileUnreadable()
-    {
-        if (m_pFile) RemoveFile(m_pFile->Path());
-    }
+    // of failing in the same place again. Whoever cut it may still hold it
+    // for a moment (on Windows an open file without delete sharing cannot
+    // be removed), so the removal is tried for up to a second; the
+    // connection closes after it.
+    void OnFileUnreadable();
 
     void Free() override
     {

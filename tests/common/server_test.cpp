@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <memory>
 #include <thread>
 #include <vector>
 
@@ -341,10 +342,18 @@ TEST_F(LocalServer, CacheFileCutShortWhileSentIsRemovedAndFetchedAgain)
     std::string response = client.Read(5000, nullptr, 64 * 1024);
     ASSERT_FALSE(response.empty());
     // Cut short behind the server's back, as a failing disk or another
-    // program would leave it.
+    // program would leave it; that program holds the file a moment longer
+    // (on Windows without delete sharing, so that it cannot be removed yet).
     std::filesystem::resize_file(CacheFile(path), 1u << 20);
+    auto holder = std::make_unique<std::ifstream>(CacheFile(path), std::ios::binary);
+    ASSERT_TRUE(holder->is_open());
+    std::thread release([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        holder.reset();
+    });
     bool closed = false;
     response += client.Read(30000, &closed);
+    release.join();
     EXPECT_TRUE(closed);
     EXPECT_LT(Body(response).size(), size);
     EXPECT_TRUE(WaitFor([&] { return !PathExists(CacheFile(path)); }, 10000)) << "the cut file is still served";
