@@ -4,6 +4,7 @@
 #include <chrono>
 #include <string_view>
 #include <thread>
+#include <vector>
 
 #include "platform/file_system.h"
 #include "server/resource_cache.h"
@@ -59,7 +60,7 @@ bool CCacheAccount::MakeKey(const std::string& name, Key* pKey)
 CCacheAccount::~CCacheAccount()
 {
     {
-        std::lock_guard<std::mutex> lock(m_lock);
+        std::lock_guard<std::shared_mutex> alone(m_lock);
         m_bStopping = true;
     }
     std::lock_guard<std::mutex> counting(m_countLock);
@@ -80,30 +81,6 @@ bool CCacheAccount::Fits(int64_t nSize) const
     return nSize >= 0 && (!m_bStarted || static_cast<uint64_t>(nSize) <= m_nLimit / 10 * 9);
 }
 
-int64_t CCacheAccount::NextStamp()
-{
-    int64_t stamp = NowMicroseconds();
-    if (stamp <= m_nLastStamp) stamp = m_nLastStamp + 1;
-    m_nLastStamp = stamp;
-    return stamp;
-}
-
-// Moves the entry to its new place in the order; its node is reused, so
-// that a hit allocates nothing once the entry exists.
-void CCacheAccount::Restamp(Entry& entry, const Key& key, int64_t stamp)
-{
-    if (stamp < 1) stamp = 1;
-    while (m_order.count(stamp)) ++stamp;
-    if (entry.nStamp >= 0) {
-        auto node = m_order.extract(entry.nStamp);
-        node.key() = stamp;
-        m_order.insert(std::move(node));
-    } else {
-        m_order.emplace(stamp, key);
-    }
-    entry.nStamp = stamp;
-}
-
 void CCacheAccount::RecordUse(const std::string& name, int64_t nSize)
 {
     Key key;
@@ -111,21 +88,28 @@ void CCacheAccount::RecordUse(const std::string& name, int64_t nSize)
     const int64_t now = NowSeconds();
     bool refresh = false;
     {
-        std::lock_guard<std::mutex> lock(m_lock);
+        std::shared_lock<std::shared_mutex> shared(m_lock);
         auto found = m_entries.find(key);
-        if (found == m_entries.end()) {
-            // Served before the count reached it: its modification time is
-            // not known yet, so it is set now.
-            found = m_entries.emplace(key, Entry()).first;
-        }
-        Entry& entry = found->second;
-        m_nTotal = m_nTotal - static_cast<uint64_t>(entry.nSize) + static_cast<uint64_t>(nSize);
-        entry.nSize = nSize;
-        entry.bTouched = true;
-        Restamp(entry, key, NextStamp());
-        if (now - entry.nModified >= REFRESH_SECONDS) {
-            entry.nModified = now;
-            refresh = true;
+        if (found != m_entries.end() && found->second.nSize == nSize) {
+            Entry& entry = found->second;
+            entry.nLastUse.store(NowMicroseconds(), std::memory_order_relaxed);
+            entry.bTouched.store(true, std::memory_order_relaxed);
+            int64_t modified = entry.nModified.load(std::memory_order_relaxed);
+            // One hit of many refreshes the file's time.
+            refresh = now - modified >= REFRESH_SECONDS &&
+                      entry.nModified.compare_exchange_strong(modified, now, std::memory_order_relaxed);
+        } else {
+            shared.unlock();
+            // Served before the count reached it, or changed since: its
+            // modification time is not known, so it is set now.
+            std::lock_guard<std::shared_mutex> alone(m_lock);
+            Entry& entry = m_entries[key];
+            m_nTotal = m_nTotal - static_cast<uint64_t>(entry.nSize) + static_cast<uint64_t>(nSize);
+            entry.nSize = nSize;
+            entry.nLastUse.store(NowMicroseconds(), std::memory_order_relaxed);
+            entry.bTouched.store(true, std::memory_order_relaxed);
+            refresh = now - entry.nModified.load(std::memory_order_relaxed) >= REFRESH_SECONDS;
+            if (refresh) entry.nModified.store(now, std::memory_order_relaxed);
         }
     }
     // The file's time carries the order across restarts, a day at a time.
@@ -138,60 +122,72 @@ void CCacheAccount::RecordStore(const std::string& name, int64_t nSize)
     if (!m_bStarted || !MakeKey(name, &key)) return;
     bool over = false;
     {
-        std::lock_guard<std::mutex> lock(m_lock);
+        std::lock_guard<std::shared_mutex> alone(m_lock);
         Entry& entry = m_entries[key];
         m_nTotal = m_nTotal - static_cast<uint64_t>(entry.nSize) + static_cast<uint64_t>(nSize);
         entry.nSize = nSize;
-        entry.nModified = NowSeconds();
-        entry.bTouched = true;
-        Restamp(entry, key, NextStamp());
+        entry.nModified.store(NowSeconds(), std::memory_order_relaxed);
+        entry.nLastUse.store(NowMicroseconds(), std::memory_order_relaxed);
+        entry.bTouched.store(true, std::memory_order_relaxed);
         // While the folder is being counted the total is not known yet; the
         // count makes room when it ends.
         over = m_nTotal > m_nLimit && !m_bCounting;
     }
-    if (over && Evict()) StartCount();
+    if (over && Evict(&key)) StartCount();
 }
 
-bool CCacheAccount::Evict()
+bool CCacheAccount::Evict(const Key* keep)
 {
+    struct Victim {
+        int64_t nLastUse;
+        int64_t nSize;
+        Key key;
+    };
+    std::vector<Victim> victims;
     {
-        std::lock_guard<std::mutex> lock(m_lock);
+        std::lock_guard<std::shared_mutex> alone(m_lock);
         if (m_bEvicting) return false;
         m_bEvicting = true;
-    }
-    const uint64_t target = m_nLimit / 10 * 9;
-    bool disagree = false;
-    for (;;) {
-        Key key;
-        int64_t size = 0;
-        {
-            std::lock_guard<std::mutex> lock(m_lock);
-            // The most recent file, the one just stored, is never removed.
-            if (m_nTotal <= target || m_order.size() <= 1) break;
-            auto oldest = m_order.begin();
-            key = oldest->second;
-            m_order.erase(oldest);
-            auto entry = m_entries.find(key);
-            size = entry->second.nSize;
-            m_entries.erase(entry);
-            m_nTotal -= static_cast<uint64_t>(size);
+        const uint64_t target = m_nLimit / 10 * 9;
+        if (m_nTotal > target) {
+            // The least recently used first, until what goes brings the
+            // total down to the target.
+            std::vector<Victim> all;
+            all.reserve(m_entries.size());
+            for (const auto& entry : m_entries) {
+                if (keep && entry.first == *keep) continue;
+                all.push_back(Victim{entry.second.nLastUse.load(std::memory_order_relaxed), entry.second.nSize,
+                                     entry.first});
+            }
+            std::sort(all.begin(), all.end(),
+                      [](const Victim& a, const Victim& b) { return a.nLastUse < b.nLastUse; });
+            uint64_t total = m_nTotal;
+            for (const Victim& victim : all) {
+                if (total <= target) break;
+                total -= static_cast<uint64_t>(victim.nSize);
+                victims.push_back(victim);
+            }
+            // They leave the account before their files go.
+            for (const Victim& victim : victims) m_entries.erase(victim.key);
+            m_nTotal = total;
         }
+    }
+    bool disagree = false;
+    for (const Victim& victim : victims) {
         // The file is looked at first: one that is gone already (cleared,
         // removed by someone else) or not what the account says means the
         // account and the folder disagree.
-        std::string path = m_folder + std::string(key.data(), key.size());
+        std::string path = m_folder + std::string(victim.key.data(), victim.key.size());
         int64_t onDisk = 0;
         if (!FileSizeOf(path, &onDisk)) {
             disagree = true;
             continue;
         }
-        if (onDisk != size) disagree = true;
+        if (onDisk != victim.nSize) disagree = true;
         RemoveFile(path);
     }
-    {
-        std::lock_guard<std::mutex> lock(m_lock);
-        m_bEvicting = false;
-    }
+    std::lock_guard<std::shared_mutex> alone(m_lock);
+    m_bEvicting = false;
     return disagree;
 }
 
@@ -199,16 +195,16 @@ void CCacheAccount::StartCount()
 {
     std::lock_guard<std::mutex> starting(m_countLock);
     {
-        std::lock_guard<std::mutex> lock(m_lock);
+        std::lock_guard<std::shared_mutex> alone(m_lock);
         if (m_bCounting || m_bStopping) return;
         m_bCounting = true;
-        for (auto& entry : m_entries) entry.second.bTouched = false;
+        for (auto& entry : m_entries) entry.second.bTouched.store(false, std::memory_order_relaxed);
     }
     // The previous count has ended: only its thread is left to join.
     if (m_pCounter) m_pCounter->Join();
     m_pCounter = CThread::Start([this] { Count(); });
     if (!m_pCounter) {
-        std::lock_guard<std::mutex> lock(m_lock);
+        std::lock_guard<std::shared_mutex> alone(m_lock);
         m_bCounting = false;
     }
 }
@@ -220,11 +216,11 @@ void CCacheAccount::Count()
     const int MAX_COUNTS = 3;
     for (int count = 1;; ++count) {
         bool over = CountOnce();
-        if (!over || !Evict() || count == MAX_COUNTS) return;
-        std::lock_guard<std::mutex> lock(m_lock);
+        if (!over || !Evict(nullptr) || count == MAX_COUNTS) return;
+        std::lock_guard<std::shared_mutex> alone(m_lock);
         if (m_bStopping) return;
         m_bCounting = true;
-        for (auto& entry : m_entries) entry.second.bTouched = false;
+        for (auto& entry : m_entries) entry.second.bTouched.store(false, std::memory_order_relaxed);
     }
 }
 
@@ -246,13 +242,12 @@ bool CCacheAccount::CountOnce()
         }
     });
 
-    std::lock_guard<std::mutex> lock(m_lock);
+    std::lock_guard<std::shared_mutex> alone(m_lock);
     // What the folder no longer holds leaves the account, unless it was used
     // or stored after the count began.
     for (auto entry = m_entries.begin(); entry != m_entries.end();) {
-        if (!entry->second.bTouched && !found.count(entry->first)) {
+        if (!entry->second.bTouched.load(std::memory_order_relaxed) && !found.count(entry->first)) {
             m_nTotal -= static_cast<uint64_t>(entry->second.nSize);
-            m_order.erase(entry->second.nStamp);
             entry = m_entries.erase(entry);
         } else {
             ++entry;
@@ -264,14 +259,14 @@ bool CCacheAccount::CountOnce()
             // Its modification time says when it was last used.
             Entry& entry = m_entries[file.first];
             entry.nSize = file.second.nSize;
-            entry.nModified = file.second.nModified;
-            Restamp(entry, file.first, file.second.nModified * 1000000);
+            entry.nModified.store(file.second.nModified, std::memory_order_relaxed);
+            entry.nLastUse.store(file.second.nModified * 1000000, std::memory_order_relaxed);
             m_nTotal += static_cast<uint64_t>(entry.nSize);
-        } else if (!known->second.bTouched) {
+        } else if (!known->second.bTouched.load(std::memory_order_relaxed)) {
             m_nTotal = m_nTotal - static_cast<uint64_t>(known->second.nSize) +
                        static_cast<uint64_t>(file.second.nSize);
             known->second.nSize = file.second.nSize;
-            known->second.nModified = file.second.nModified;
+            known->second.nModified.store(file.second.nModified, std::memory_order_relaxed);
         }
     }
     m_bCounting = false;
@@ -283,7 +278,7 @@ bool CCacheAccount::WaitUntilCounted(int nTimeoutMs)
     auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(nTimeoutMs);
     for (;;) {
         {
-            std::lock_guard<std::mutex> lock(m_lock);
+            std::lock_guard<std::shared_mutex> alone(m_lock);
             if (!m_bCounting && !m_bEvicting) return true;
         }
         if (std::chrono::steady_clock::now() > deadline) return false;
@@ -293,6 +288,6 @@ bool CCacheAccount::WaitUntilCounted(int nTimeoutMs)
 
 uint64_t CCacheAccount::TotalBytes()
 {
-    std::lock_guard<std::mutex> lock(m_lock);
+    std::lock_guard<std::shared_mutex> alone(m_lock);
     return m_nTotal;
 }

@@ -9,11 +9,12 @@
 #pragma once
 
 #include <array>
+#include <atomic>
 #include <cstdint>
-#include <map>
 #include <memory>
 #include <memory_resource>
 #include <mutex>
+#include <shared_mutex>
 #include <string>
 #include <unordered_map>
 
@@ -73,11 +74,14 @@ private:
     };
     static bool MakeKey(const std::string& name, Key* pKey);
 
+    // What a hit changes is atomic, so that hits share the lock (a hit must
+    // cost no more than a file open does); stores, counts and evictions hold
+    // it alone. The order of use is found when an eviction needs it.
     struct Entry {
         int64_t nSize = 0;
-        int64_t nStamp = -1;     // order of use: microseconds since 1970, unique; -1 before the first
-        int64_t nModified = 0;   // the file's modification time as last known, seconds
-        bool bTouched = false;   // used or stored since the last count began
+        std::atomic<int64_t> nLastUse{0};    // microseconds since 1970
+        std::atomic<int64_t> nModified{0};   // the file's modification time as last known, seconds
+        std::atomic<bool> bTouched{false};   // used or stored since the last count began
     };
 
     // Counts the folder, merging what it finds into the account, and makes
@@ -86,27 +90,23 @@ private:
     // One listing and merge; true when the total is past the bound.
     bool CountOnce();
     void StartCount();
-    // Removes the least recently used files down to 90 % of the bound; true
-    // when the folder turned out other than the account said.
-    bool Evict();
-    // The next use stamp, after every one given out so far.
-    int64_t NextStamp();
-    void Restamp(Entry& entry, const Key& key, int64_t stamp);
+    // Removes the least recently used files but keep (null: none spared)
+    // down to 90 % of the bound; true when the folder turned out other than
+    // the account said.
+    bool Evict(const Key* keep);
 
     std::string m_folder;
     uint64_t m_nLimit = 0;
     bool m_bStarted = false;   // before Start, the account keeps nothing
     std::string m_ownTemporaryMark;
 
-    std::mutex m_lock;
+    std::shared_mutex m_lock;
     // What the account holds lives in a pool of its own pages (see
-    // CSystemPages), used under m_lock only.
+    // CSystemPages), changed under the lock held alone.
     CSystemPages m_pages;
     std::pmr::unsynchronized_pool_resource m_pool{&m_pages};
     std::pmr::unordered_map<Key, Entry, KeyHash> m_entries{&m_pool};
-    std::pmr::map<int64_t, Key> m_order{&m_pool};   // stamp -> name, least recently used first
     uint64_t m_nTotal = 0;
-    int64_t m_nLastStamp = 0;
     bool m_bCounting = false;
     bool m_bEvicting = false;
     bool m_bStopping = false;
