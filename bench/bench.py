@@ -17,8 +17,9 @@ stress row, and 6 without keep-alive; cold misses at 1 and 6 connections
 against nginx proxy_cache doing the same job; the cost of a miss by size
 and the peak memory; and the time from process start to the first answer,
 with an empty cache folder and with 100,000 files in it. The static nginx
-plays the origin of the wrk rows. Writes bench/RESULTS.md (or --output) and
-the figures as JSON under build/bench/.
+plays the origin of the wrk rows. Writes bench/RESULTS.md (or --output),
+keeping its hand-written section "Reading the figures", and the figures as
+JSON under build/bench/.
 
     bench.py [--seconds S] [--only native,wine,nginx] [--page-load | --no-page-load] [--build DIR]
              [--output FILE]
@@ -735,6 +736,20 @@ def report(results, seconds):
     return "\n".join(lines) + "\n"
 
 
+# The tables are the driver's; what they mean is written by hand below this
+# heading and carried over each time the report is written again.
+READING_HEADING = "## Reading the figures"
+
+
+def kept_reading(output):
+    """The hand-written section of an earlier report in `output`, or nothing."""
+    if not output.exists():
+        return ""
+    text = output.read_text()
+    start = text.find("\n" + READING_HEADING)
+    return "" if start < 0 else text[start:]
+
+
 def measure_page_load(build, wanted):
     folder = WORK / "page"
     folder.mkdir(parents=True, exist_ok=True)
@@ -798,7 +813,7 @@ def main(argv=None):
     if not args.no_page_load:
         results["page"] = measure_page_load(build, wanted)
     (WORK / (Path(args.output).stem + ".json")).write_text(json.dumps(results, indent=1))
-    text = report(results, args.seconds)
+    text = report(results, args.seconds) + kept_reading(Path(args.output))
     Path(args.output).write_text(text)
     print(text)
     log(f"written to {args.output}")
