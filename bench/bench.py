@@ -25,8 +25,8 @@ JSON under build/bench/.
              [--output FILE]
 
 --page-load runs the page-load benchmark alone, --no-page-load everything
-else. --build takes the servers
-from another build folder (with native/ and windows/ under it), for
+else. --build takes the servers from another build folder (with
+bench-native/ and windows/ under it, as make bench builds them), for
 comparing two versions of the code in one run.
 """
 
@@ -254,7 +254,7 @@ class LocalServer:
 class NativeServer(LocalServer):
     def __init__(self, build):
         super().__init__("native", WORK / "native-run")
-        self.program = build / "native" / "bin" / SERVER_NAME
+        self.program = build / "bench-native" / "bin" / SERVER_NAME
 
     def command(self):
         return [str(self.program)]
@@ -689,7 +689,7 @@ def report(results, seconds):
              f"Written by `make bench` (bench/bench.py) on {datetime.date.today().isoformat()}.", "",
              f"Machine: {machine_line()}.  ",
              "Tools: " + "; ".join(tool_versions()) + ".  ",
-             "Servers: `native` = quillet-resource-server (native build); `wine` = quillet-resource-server.exe "
+             "Servers: `native` = quillet-resource-server (native build, with the shipped cache bound); `wine` = quillet-resource-server.exe "
              "under Wine (on a machine that runs no 32-bit programs, the 64-bit build under 64-bit Wine); "
              "`nginx` = nginx 2 workers, static files or proxy_cache. The load generators and the servers "
              "share the machine's cores.", ""]
