@@ -689,8 +689,9 @@ def report(results, seconds):
              f"Written by `make bench` (bench/bench.py) on {datetime.date.today().isoformat()}.", "",
              f"Machine: {machine_line()}.  ",
              "Tools: " + "; ".join(tool_versions()) + ".  ",
-             "Servers: `native` = quillet-resource-server (native build, with the shipped cache bound); `wine` = quillet-resource-server.exe "
-             "under Wine (on a machine that runs no 32-bit programs, the 64-bit build under 64-bit Wine); "
+             "Servers: `native` = quillet-resource-server (native build, with the shipped cache bound); "
+             "`wine` = quillet-resource-server.exe under Wine (where no 32-bit Wine can run, the 64-bit build "
+             "under 64-bit Wine); "
              "`nginx` = nginx 2 workers, static files or proxy_cache. The load generators and the servers "
              "share the machine's cores.", ""]
     if "page" in results:
