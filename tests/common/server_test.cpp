@@ -342,11 +342,13 @@ TEST_F(LocalServer, CacheFileCutShortWhileSentIsRemovedAndFetchedAgain)
     std::string response = client.Read(5000, nullptr, 64 * 1024);
     ASSERT_FALSE(response.empty());
     // Cut short behind the server's back, as a failing disk or another
-    // program would leave it; that program holds the file a moment longer
-    // (on Windows without delete sharing, so that it cannot be removed yet).
-    std::filesystem::resize_file(CacheFile(path), 1u << 20);
+    // program would leave it; that program holds the file from before the
+    // cut until a moment after it (on Windows without delete sharing, so
+    // that it cannot be removed yet). Opened first, so that the server
+    // cannot have removed the file before it is held.
     auto holder = std::make_unique<std::ifstream>(CacheFile(path), std::ios::binary);
     ASSERT_TRUE(holder->is_open());
+    std::filesystem::resize_file(CacheFile(path), 1u << 20);
     std::thread release([&] {
         std::this_thread::sleep_for(std::chrono::milliseconds(300));
         holder.reset();
