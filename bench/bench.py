@@ -618,8 +618,9 @@ def tool_versions():
         return (result.stdout + result.stderr).strip().splitlines()[0]
     versions = [first_line(["wrk", "--version"]), first_line(["nginx", "-v"]),
                 first_line(["/usr/bin/chromium", "--version"])]
-    if shutil.which("wine") or Path("/usr/lib/wine/wine64").exists():
-        versions.append(first_line(["/usr/lib/wine/wine64", "--version"]))
+    if shutil.which("wine"):
+        arch = subprocess.run([str(WINE_SESSION), "arch"], capture_output=True, text=True).stdout.strip()
+        versions.append(f"{first_line(['wine', '--version'])} ({arch} prefix)")
     return versions
 
 
@@ -690,8 +691,8 @@ def report(results, seconds):
              f"Machine: {machine_line()}.  ",
              "Tools: " + "; ".join(tool_versions()) + ".  ",
              "Servers: `native` = quillet-resource-server (native build, with the shipped cache bound); "
-             "`wine` = quillet-resource-server.exe under Wine (where no 32-bit Wine can run, the 64-bit build "
-             "under 64-bit Wine); "
+             "`wine` = quillet-resource-server.exe under Wine (the 32-bit build in a 32-bit prefix; only "
+             "where the kernel runs no 32-bit programs, the 64-bit build under 64-bit Wine); "
              "`nginx` = nginx 2 workers, static files or proxy_cache. The load generators and the servers "
              "share the machine's cores.", ""]
     if "page" in results:
