@@ -230,7 +230,7 @@ TEST_F(ProgramResources, IconGroupHasSeveralSizes)
     EXPECT_EQ(6u + 14u * count, size);
 }
 
-TEST_F(ProgramResources, ManifestAsksForInvokerAndCommonControls6)
+TEST_F(ProgramResources, ManifestAsksForInvokerAndCommonControls6ForItsOwnProcessor)
 {
     DWORD size = 0;
     const uint8_t* data = Bytes(RT_MANIFEST, MAKEINTRESOURCEW(1), &size);
@@ -238,6 +238,15 @@ TEST_F(ProgramResources, ManifestAsksForInvokerAndCommonControls6)
     std::string manifest(reinterpret_cast<const char*>(data), size);
     EXPECT_NE(std::string::npos, manifest.find("level=\"asInvoker\""));
     EXPECT_NE(std::string::npos, manifest.find("name=\"Microsoft.Windows.Common-Controls\" version=\"6.0.0.0\""));
+    // Windows refuses to start a program whose manifest names another
+    // processor: the program's own identity and its dependency both name
+    // the processor it was built for.
+    const std::string processor = sizeof(void*) == 4 ? "processorArchitecture=\"x86\""
+                                                      : "processorArchitecture=\"amd64\"";
+    size_t first = manifest.find(processor);
+    ASSERT_NE(std::string::npos, first) << manifest;
+    EXPECT_NE(std::string::npos, manifest.find(processor, first + 1)) << manifest;
+    EXPECT_EQ(std::string::npos, manifest.find(sizeof(void*) == 4 ? "amd64" : "\"x86\"")) << manifest;
 }
 
 TEST(ProgramVersionInfo, OriginalFilenameIsQuilletExe)
