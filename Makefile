@@ -1,11 +1,15 @@
 # The two commands a new user needs: `make test` and `make run`.
-.PHONY: test run bootstrap clean
+.PHONY: test run release bootstrap clean
 
 test: bootstrap
 	scripts/test-all
 
 run: bootstrap
 	scripts/run
+
+# The program a player gets, built and checked: build/release/Quillet.exe.
+release: bootstrap
+	cmake --workflow --preset release
 
 bootstrap:
 	scripts/bootstrap

@@ -1,10 +1,14 @@
-# Hosts the program talks to, fixed at build time. Tests and the demo build
-# with loopback values; nothing is read at run time.
-set(QUILLET_UPDATE_HOST "update.zelmic.example" CACHE STRING
+# Hosts the program talks to, fixed at build time: the shipping hosts by
+# default. Tests and the demo build with loopback values; nothing is read at
+# run time.
+set(QUILLET_SHIPPING_UPDATE_HOST "update.zelmic.example")
+set(QUILLET_SHIPPING_UPSTREAM_HOST "cdn.zelmic.example")
+set(QUILLET_SHIPPING_SITE_HOST "www.zelmic.example")
+set(QUILLET_UPDATE_HOST "${QUILLET_SHIPPING_UPDATE_HOST}" CACHE STRING
     "host[:port] of the update CDN")
-set(QUILLET_UPSTREAM_HOST "cdn.zelmic.example" CACHE STRING
+set(QUILLET_UPSTREAM_HOST "${QUILLET_SHIPPING_UPSTREAM_HOST}" CACHE STRING
     "host[:port] of the upstream resource CDN")
-set(QUILLET_SITE_HOST "www.zelmic.example" CACHE STRING
+set(QUILLET_SITE_HOST "${QUILLET_SHIPPING_SITE_HOST}" CACHE STRING
     "host[:port] of the game's web site")
 set(QUILLET_GAMECODE_URL "" CACHE STRING
     "full URL of the game-code page (empty: http://<site host>/client/gamecode/kolt/)")
@@ -35,3 +39,5 @@ endforeach()
 set(QUILLET_GENERATED_DIR ${CMAKE_BINARY_DIR}/generated)
 configure_file(${CMAKE_CURRENT_LIST_DIR}/build_config.h.in
                ${QUILLET_GENERATED_DIR}/build_config.h @ONLY)
+configure_file(${CMAKE_CURRENT_LIST_DIR}/build_config.cpp.in
+               ${QUILLET_GENERATED_DIR}/build_config.cpp @ONLY)

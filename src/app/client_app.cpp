@@ -31,7 +31,7 @@ void CopyToBuffer(wchar_t* buffer, size_t nChars, const std::wstring& text)
 }  // namespace
 
 CClientApp::CClientApp(CHTTPServer& server)
-    : CTranslucentDlg(this, ToWide(QUILLET_GAMECODE_URL, CP_UTF8)), m_gameDlg(&m_varGameUrl), m_server(server)
+    : CTranslucentDlg(this, ToWide(kGameCodeUrl, CP_UTF8)), m_gameDlg(&m_varGameUrl), m_server(server)
 {
     VariantInit(&m_varGameUrl);
 }

@@ -16,7 +16,7 @@ const size_t URL_CHARS = 256;
 
 std::wstring UpdateBaseUrl()
 {
-    return L"http://" + ToWide(QUILLET_UPDATE_HOST, CP_UTF8) + UPDATE_PATH;
+    return L"http://" + ToWide(kUpdateHost, CP_UTF8) + UPDATE_PATH;
 }
 
 }  // namespace

@@ -11,7 +11,7 @@
 
 std::string UpstreamBase()
 {
-    return std::string("http://") + QUILLET_UPSTREAM_HOST;
+    return std::string("http://") + kUpstreamHost;
 }
 
 CHTTPServer::CHTTPServer() : m_mimeMap(BuildMimeMap())
