@@ -7,9 +7,12 @@ test: bootstrap
 run: bootstrap
 	scripts/run
 
-# The program a player gets, built and checked: build/release/Quillet.exe.
+# The program a player gets, built and checked: build/release/Quillet.exe,
+# signed when QUILLET_SIGN_CERT and QUILLET_SIGN_KEY name a certificate chain
+# and its key (README: "Signing a release").
 release: bootstrap
 	cmake --workflow --preset release
+	scripts/sign-release build/release/Quillet.exe
 
 bootstrap:
 	scripts/bootstrap

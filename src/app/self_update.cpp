@@ -4,6 +4,7 @@
 #include "app/client_app.h"
 #include "app/update_rules.h"
 #include "app/process_start.h"
+#include "app/update_signature.h"
 #include "build_config.h"
 #include "net/download_client.h"
 #include "platform/wide_text_win32.h"
@@ -57,6 +58,13 @@ bool CClientApp::CheckInstanceAndUpdate(bool bReopen)
     std::wstring url = base + exe;
     if (url.size() >= URL_CHARS) return true;
     if (!DownloadVerifiedFile(WideToUtf8(url), WideToUtf8(NEW_PROGRAM_FILE), md5.c_str())) return true;
+    // The MD5 came from the same plain-HTTP host as the program: a signed
+    // program takes only what its publisher signed, and a refused download
+    // counts as failed, so it does not remain.
+    if (!MayReplaceProgram(ReadProgramPublisher(program), NEW_PROGRAM_FILE)) {
+        DeleteFileW(NEW_PROGRAM_FILE);
+        return true;
+    }
 
     ProgramFileMoves files;
     files.move = [](const std::wstring& from, const std::wstring& to) {

@@ -4,10 +4,13 @@ string and shipping hosts, and nothing of the build machine in it."""
 
 import os
 import re
-import struct
+import sys
 from pathlib import Path
 
 import pytest
+
+sys.path.insert(0, str(Path(__file__).resolve().parents[1] / "tools"))
+from pe_image import RT_MANIFEST, Image  # noqa: E402
 
 EXE = Path(os.environ["QUILLET_RELEASE_EXE"])
 VERSION = os.environ["QUILLET_RELEASE_VERSION"]
@@ -19,84 +22,6 @@ SYSTEM_DLLS = {
     "oleaut32.dll", "comctl32.dll", "ws2_32.dll", "wininet.dll", "msvcrt.dll", "shlwapi.dll",
     "version.dll", "crypt32.dll", "wintrust.dll", "imm32.dll", "msimg32.dll",
 }
-
-RT_STRING, RT_MANIFEST = 6, 24
-
-
-class Image:
-    def __init__(self, data):
-        self.data = data
-        assert data[:2] == b"MZ"
-        pe = struct.unpack_from("<I", data, 0x3C)[0]
-        assert data[pe:pe + 4] == b"PE\0\0"
-        (self.machine, sections, _, self.symbols_at, self.symbols, optional_size,
-         self.characteristics) = struct.unpack_from("<HHIIIHH", data, pe + 4)
-        optional = pe + 24
-        self.magic = struct.unpack_from("<H", data, optional)[0]
-        pe32plus = self.magic == 0x20B
-        self.subsystem, self.dll_characteristics = struct.unpack_from("<HH", data, optional + 68)
-        directories = optional + (112 if pe32plus else 96)
-        count = struct.unpack_from("<I", data, directories - 4)[0]
-        self.directories = [struct.unpack_from("<II", data, directories + 8 * i) for i in range(count)]
-        table = optional + optional_size
-        self.sections = []
-        for i in range(sections):
-            name, vsize, va, raw_size, raw = struct.unpack_from("<8sIIII", data, table + 40 * i)
-            self.sections.append((name.rstrip(b"\0").decode("latin-1"), va, max(vsize, raw_size), raw))
-
-    def offset(self, rva):
-        for _, va, size, raw in self.sections:
-            if va <= rva < va + size:
-                return raw + rva - va
-        raise AssertionError(f"address {rva:#x} is in no section")
-
-    def c_string(self, rva):
-        start = self.offset(rva)
-        return self.data[start:self.data.index(b"\0", start)].decode("ascii")
-
-    def imported_dlls(self):
-        rva = self.directories[1][0]
-        names = []
-        while True:
-            entry = struct.unpack_from("<IIIII", self.data, self.offset(rva))
-            if entry == (0, 0, 0, 0, 0):
-                return names
-            names.append(self.c_string(entry[3]).lower())
-            rva += 20
-
-    def resources(self, kind):
-        """{(name, language): bytes} of every resource of one type."""
-        base = self.offset(self.directories[2][0])
-
-        def entries(at):
-            named, numbered = struct.unpack_from("<HH", self.data, base + at + 12)
-            for i in range(named + numbered):
-                ident, target = struct.unpack_from("<II", self.data, base + at + 16 + 8 * i)
-                yield ident, target
-
-        found = {}
-        for ident, target in entries(0):
-            if ident != kind:
-                continue
-            for name, languages in entries(target & 0x7FFFFFFF):
-                for language, leaf in entries(languages & 0x7FFFFFFF):
-                    rva, size = struct.unpack_from("<II", self.data, base + leaf)
-                    start = self.offset(rva)
-                    found[(name, language)] = self.data[start:start + size]
-        return found
-
-    def string(self, ident):
-        texts = set()
-        for (block, _), data in self.resources(RT_STRING).items():
-            if block != ident // 16 + 1:
-                continue
-            at = 0
-            for index in range(16):
-                length = struct.unpack_from("<H", data, at)[0]
-                if index == ident % 16:
-                    texts.add(data[at + 2:at + 2 + 2 * length].decode("utf-16-le"))
-                at += 2 + 2 * length
-        return texts
 
 
 @pytest.fixture(scope="module")
