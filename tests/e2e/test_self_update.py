@@ -6,6 +6,7 @@ import shutil
 import pytest
 
 from conftest import HELPERS, PROGRAM, STATE, WinePrefix, wait_until
+from signing_pki import SigningPki
 
 VERSION_PATH = "/weiduan/Zelmic/ver.txt"
 NEW_PATH = "/weiduan/Zelmic/Quillet_new.exe"
@@ -112,3 +113,31 @@ def test_old_file_that_stays_stops_the_swap(prefix, origin, new_program):
     assert prefix.run_and_quit("C:\\Quillet\\Quillet.exe", cwd=folder) == (0, 0)
     assert (folder / "Quillet.exe").read_bytes() == PROGRAM.read_bytes()
     assert (folder / "Quillet.exe.tmp").read_bytes() == new_program, "kept for a later start"
+
+
+@pytest.fixture(scope="module")
+def pki(tmp_path_factory):
+    return SigningPki(tmp_path_factory.mktemp("pki"))
+
+
+@pytest.mark.parametrize("update, installed", [("same-publisher", True), ("unsigned", False),
+                                               ("other-publisher", False)])
+def test_signed_program_installs_only_what_its_publisher_signed(prefix, origin, new_program, pki, tmp_path,
+                                                                update, installed):
+    # The prefix trusts the test PKI's root, and nothing else does.
+    (prefix.drive_c / "root.der").write_bytes(pki.root_der)
+    shutil.copy2(HELPERS / "trust_root.exe", prefix.drive_c / "trust_root.exe")
+    assert prefix.run("C:\\trust_root.exe", ["C:\\root.der"]) == 0
+    running = tmp_path / "Quillet.exe"
+    running.write_bytes(pki.sign(PROGRAM.read_bytes(), "a"))
+    served = {"same-publisher": lambda: pki.sign(new_program, "a"), "unsigned": lambda: new_program,
+              "other-publisher": lambda: pki.sign(new_program, "b")}[update]()
+    origin.put(NEW_PATH, served)
+    advertise(origin, "1.0.4", hashlib.md5(served).hexdigest())
+    folder = prefix.install(program=running)
+    assert prefix.run_and_quit("C:\\Quillet\\Quillet.exe", cwd=folder) == (0, 0)
+    assert origin.count(NEW_PATH) == 1
+    assert origin.count(VERSION_PATH) == 1, "a relaunched program never asks for the version file"
+    assert (folder / "Quillet.exe").read_bytes() == (served if installed else running.read_bytes())
+    assert not (folder / "Quillet.exe.tmp").exists()
+    assert not (folder / "Quillet.exe.old").exists()

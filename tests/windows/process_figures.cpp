@@ -1,7 +1,7 @@
 // Test helper: prints, as one line of JSON, what Windows says of the running
 // process whose program file has the given name: its handles and threads,
-// its address space (in use, reserved or committed, and committed, walked
-// region by region) and its working set. For the load tier, which
+// its address space (committed, reserved and free, walked region by region)
+// and its working set. For the load tier, which
 // cannot read a Windows process's handles from outside its prefix.
 //   process_figures.exe NAME.exe
 #include <windows.h>
@@ -72,19 +72,23 @@ int wmain(int argc, wchar_t** argv)
     PROCESS_MEMORY_COUNTERS memory = {};
     GetProcessMemoryInfo(process, &memory, sizeof(memory));
 
-    unsigned long long reserved = 0, committed = 0;
+    // Wine holds most of a 32-bit process's space as reserved regions of its
+    // own, which it hands out as the program allocates: reserved and free
+    // space are told apart, not added up.
+    unsigned long long committed = 0, reserved = 0, free = 0;
     MEMORY_BASIC_INFORMATION region = {};
     for (const char* at = nullptr; VirtualQueryEx(process, at, &region, sizeof(region)) == sizeof(region);) {
         if (region.State == MEM_COMMIT) committed += region.RegionSize;
-        if (region.State != MEM_FREE) reserved += region.RegionSize;
+        if (region.State == MEM_RESERVE) reserved += region.RegionSize;
+        if (region.State == MEM_FREE) free += region.RegionSize;
         const char* next = static_cast<const char*>(region.BaseAddress) + region.RegionSize;
         if (next <= at) break;
         at = next;
     }
     CloseHandle(process);
-    std::printf("{\"handles\": %lu, \"threads\": %lu, \"address_space_kib\": %llu, \"committed_kib\": %llu, "
-                "\"working_set_kib\": %lu}\n",
-                handles, static_cast<unsigned long>(threads), reserved / 1024, committed / 1024,
+    std::printf("{\"handles\": %lu, \"threads\": %lu, \"committed_kib\": %llu, \"reserved_kib\": %llu, "
+                "\"free_kib\": %llu, \"working_set_kib\": %lu}\n",
+                handles, static_cast<unsigned long>(threads), committed / 1024, reserved / 1024, free / 1024,
                 static_cast<unsigned long>(memory.WorkingSetSize / 1024));
     return 0;
 }

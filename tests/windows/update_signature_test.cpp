@@ -1,5 +1,5 @@
 // The update's signature check against programs signed at test time by a
-// PKI of the test's own (tests/tools/test_pki.py), whose root the prefix
+// PKI of the test's own (tests/tools/signing_pki.py), whose root the prefix
 // trusts: which downloads a running program may take in its place.
 #include "app/update_signature.h"
 

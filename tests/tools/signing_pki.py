@@ -6,7 +6,7 @@ The PKI: two roots (only the first is ever trusted), publisher A, A renewed
 with a new key, publisher B under the second root, a certificate with A's
 subject under the second root, and an A whose certificate has expired.
 
-    test_pki.py files --out DIR --program EXE --other EXE
+    signing_pki.py files --out DIR --program EXE --other EXE
 
 writes DIR/root.der (the root to trust) and the signed files of the check's
 table (see FILES)."""
@@ -92,7 +92,7 @@ class Authority:
         return chain, key
 
 
-class TestPki:
+class SigningPki:
     """The roots and publishers of the signature tests, made in folder."""
 
     def __init__(self, folder):
@@ -168,7 +168,7 @@ def main():
     parser.add_argument("--other", required=True, type=Path)
     args = parser.parse_args()
     shutil.rmtree(args.out, ignore_errors=True)
-    pki = TestPki(args.out / "pki")
+    pki = SigningPki(args.out / "pki")
     for name, data in table_files(pki, Image(args.program.read_bytes()).unsigned(),
                                   Image(args.other.read_bytes()).unsigned()).items():
         (args.out / name).write_bytes(data)
