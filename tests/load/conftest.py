@@ -26,6 +26,7 @@ ROOT = Path(__file__).resolve().parents[2]
 RUN = ROOT / "tests" / "load" / "run"
 NATIVE_SERVER = ROOT / "build" / "native" / "bin" / "quillet-resource-server"
 WINDOWS_SERVER = ROOT / "build" / "windows" / "bin" / "quillet-resource-server.exe"
+PROCESS_FIGURES = ROOT / "build" / "windows" / "bin" / "process_figures.exe"
 SESSION = ROOT / "scripts" / "wine-session"
 WINE_STATE = ROOT / "build" / "load" / "wine"
 ORIGIN_SCRIPT = ROOT / "tests" / "tools" / "test_origin.py"
@@ -245,9 +246,18 @@ class WineSession:
         self.env = session_environment(WINE_STATE)
         self.prefix = Path(self.env["WINEPREFIX"])
         self.drive_c = self.prefix / "drive_c"
+        shutil.copy2(PROCESS_FIGURES, self.drive_c / PROCESS_FIGURES.name)
 
     def stop(self):
         subprocess.run([str(SESSION), "stop", str(WINE_STATE)], check=False, stdout=subprocess.DEVNULL)
+
+    def process_figures(self, program):
+        """What Windows says of a running program of the prefix: handles,
+        threads, address space and memory (tests/windows/process_figures.cpp)."""
+        result = subprocess.run(["wine", "C:\\" + PROCESS_FIGURES.name, program], env=self.env, capture_output=True,
+                                timeout=60, stdin=subprocess.DEVNULL)
+        assert result.returncode == 0, "process_figures.exe: %r" % result
+        return json.loads(result.stdout)
 
 
 class Server:
@@ -283,6 +293,11 @@ class Server:
 
     def alive(self):
         return self.process is not None and self.process.poll() is None
+
+    def windows_figures(self):
+        """Under Wine, what Windows says of the process (handles, threads,
+        address space, memory)."""
+        return self.wine.process_figures(WINDOWS_SERVER.name)
 
     def cache_limit(self):
         """The bound the server keeps its cache within, as it said at start."""

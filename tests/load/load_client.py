@@ -148,8 +148,32 @@ async def _connect(port, result):
         return None
 
 
-async def _drive(reader, writer, plan, counter, total, result):
+class Hold:
+    """Holds every connection after its first response until all of them
+    have had one (or failed), so that the server holds them all at once;
+    then calls on_held once and lets them go on."""
+
+    def __init__(self, parties, on_held):
+        self.waiting = parties
+        self.on_held = on_held
+        self.released = asyncio.Event()
+
+    def leave(self):
+        self.waiting -= 1
+        if self.waiting == 0:
+            try:
+                self.on_held()
+            finally:
+                self.released.set()
+
+    async def arrive(self):
+        self.leave()
+        await self.released.wait()
+
+
+async def _drive(reader, writer, plan, counter, total, result, hold=None):
     """Sends requests on one connection until the plan's total is reached."""
+    held = hold is None
     try:
         while True:
             i = counter[0]
@@ -189,7 +213,12 @@ async def _drive(reader, writer, plan, counter, total, result):
                 result.fail("corrupt body", "%s (%d bytes)" % (path, length))
                 continue
             result.responses_ok += 1
+            if not held:
+                held = True
+                await hold.arrive()
     finally:
+        if not held:
+            hold.leave()
         writer.close()
 
 
@@ -204,9 +233,11 @@ async def _cancel_on_stall(drives, result):
             return
 
 
-async def run_load(port=PORT, connections=1000, requests=200000, plan=None):
+async def run_load(port=PORT, connections=1000, requests=200000, plan=None, on_held=None):
     """Opens every connection first, then runs the requests over them.
-    All connections are closed when this returns."""
+    With on_held, each connection waits after its first response until every
+    one has had its own, and on_held() is called at that moment, when the
+    server holds them all. All connections are closed when this returns."""
     plan = plan or RequestPlan()
     result = Result()
     started = time.monotonic()
@@ -216,7 +247,8 @@ async def run_load(port=PORT, connections=1000, requests=200000, plan=None):
     result.connect_seconds = time.monotonic() - started
     counter = [0]
     started = result.last_progress = time.monotonic()
-    drives = [asyncio.ensure_future(_drive(r, w, plan, counter, requests, result)) for r, w in pairs]
+    hold = Hold(len(pairs), on_held) if on_held else None
+    drives = [asyncio.ensure_future(_drive(r, w, plan, counter, requests, result, hold)) for r, w in pairs]
     watchdog = asyncio.ensure_future(_cancel_on_stall(drives, result))
     await asyncio.gather(*drives)
     watchdog.cancel()

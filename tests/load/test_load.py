@@ -9,8 +9,11 @@ are back at their idle values (read after a small warm-up and, under Wine,
 once its HTTP client's pool of upstream connections has emptied) and the resident
 memory is back within RSS_MARGIN_KIB of its idle value (native) or of its
 value after a first equal load (Wine, whose heap keeps freed memory).
-Under Wine the descriptors of the process and of its wineserver are counted;
-Windows handle counts cannot be read from outside the prefix.
+Under Wine the descriptors of the process and of its wineserver are counted,
+and a helper in the prefix reads what Windows says of the process (handles,
+threads, address space, memory) at idle, at the peak and after each round;
+a second equal load must leave no handle behind. At the peak every
+connection is held at once, each on a thread of its own.
 
 The request counts are parameters (environment): QUILLET_LOAD_REQUESTS for
 the native server (default 200,000) and QUILLET_LOAD_WINE_REQUESTS for the
@@ -51,32 +54,50 @@ def record(kind, figures):
 
 def hold_load(server, connections, requests, seed, rounds=1):
     """Runs the load in rounds of requests/rounds each (the same paths every
-    round); returns the figures and the stats at idle and after each round."""
+    round); returns the figures and the stats at idle, at the peak of each
+    round (every connection held at once, each answered once) and after it."""
     warm = asyncio.run(run_load(SERVER_PORT, WARM_UP_CONNECTIONS, WARM_UP_REQUESTS, RequestPlan(seed=1)))
     assert warm.failed == 0, warm.as_dict()
     idle = server.idle(drained=True)
+    windows = {"idle": server.windows_figures(), "peak": [], "after": []} if server.kind == "wine" else None
     plan = RequestPlan(seed=seed)
-    results, afters = [], []
+    results, peaks, afters = [], [], []
     for _ in range(rounds):
-        result = asyncio.run(run_load(SERVER_PORT, connections, requests // rounds, plan))
+        peak = {}
+
+        def held():
+            peak["stats"] = server.stats()
+            if windows:
+                peak["windows"] = server.windows_figures()
+
+        result = asyncio.run(run_load(SERVER_PORT, connections, requests // rounds, plan, on_held=held))
         if not server.alive():
             raise ServerEnded("the server died under load: " + server.output_text())
         server.settled_like(idle, timeout=60, drained=True)
         limit = (afters[-1] if afters else idle).rss_kib + RSS_MARGIN_KIB
         wait_until(lambda: server.stats().rss_kib <= limit, 10, 0.2)
         results.append(result)
+        peaks.append(peak["stats"])
         afters.append(server.stats())
+        if windows:
+            windows["peak"].append(peak["windows"])
+            windows["after"].append(server.windows_figures())
     paths = {plan.path(i) for i in range(requests // rounds)}
     paths |= {RequestPlan(seed=1).path(i) for i in range(WARM_UP_REQUESTS)}
     figures = {"rounds": [r.as_dict() for r in results], "idle": idle.as_dict(),
-               "after": [a.as_dict() for a in afters], "cache_files": len(os.listdir(server.cache)),
+               "peak": [p.as_dict() for p in peaks], "after": [a.as_dict() for a in afters],
+               "cache_files": len(os.listdir(server.cache)),
                "cache_bytes": folder_bytes(server.cache), "cache_limit": server.cache_limit()}
-    return results, idle, afters, paths, figures
+    if windows:
+        figures["windows"] = windows
+    return results, idle, peaks, afters, paths, figures
 
 
-def check(server, results, idle, afters, paths, connections, requests_per_round):
-    for result in results:
+def check(server, results, idle, peaks, afters, paths, connections, requests_per_round):
+    for result, peak in zip(results, peaks):
         assert result.connections_opened == connections, result.as_dict()
+        # Every connection was held at once, each on a thread of its own.
+        assert peak.threads >= idle.threads + connections, (idle, peak)
         assert result.failed == 0, result.as_dict()
         assert result.responses_ok == requests_per_round
     assert unsound_cache_entries(server.cache, paths) == []
@@ -93,9 +114,9 @@ def check(server, results, idle, afters, paths, connections, requests_per_round)
 
 @pytest.mark.parametrize("kind", ["native"], indirect=True)
 def test_native_server_holds_1000_connections(server):
-    results, idle, afters, paths, figures = hold_load(server, CONNECTIONS, REQUESTS["native"], seed=11)
+    results, idle, peaks, afters, paths, figures = hold_load(server, CONNECTIONS, REQUESTS["native"], seed=11)
     record("native", figures)
-    check(server, results, idle, afters, paths, CONNECTIONS, REQUESTS["native"])
+    check(server, results, idle, peaks, afters, paths, CONNECTIONS, REQUESTS["native"])
     assert afters[0].rss_kib <= idle.rss_kib + RSS_MARGIN_KIB, \
         "RSS %d KiB idle, %d KiB after the clients closed" % (idle.rss_kib, afters[0].rss_kib)
 
@@ -104,10 +125,14 @@ def hold_load_under_wine(server, connections, name, seed):
     """Two rounds of half the requests each. Wine's heap keeps what a process
     has freed, so the resident memory is checked between the rounds: a second
     equal load must not raise it further."""
-    results, idle, afters, paths, figures = hold_load(server, connections, REQUESTS["wine"], seed, rounds=2)
+    results, idle, peaks, afters, paths, figures = hold_load(server, connections, REQUESTS["wine"], seed, rounds=2)
     record(name, figures)
-    check(server, results, idle, afters, paths, connections, REQUESTS["wine"] // 2)
+    check(server, results, idle, peaks, afters, paths, connections, REQUESTS["wine"] // 2)
     assert afters[1].rss_kib <= afters[0].rss_kib + RSS_MARGIN_KIB, (afters[0], afters[1])
+    # What Windows says of the process: a second equal load leaves no handle
+    # behind (the first may leave a few that the HTTP client keeps for good).
+    windows = figures["windows"]
+    assert windows["after"][1]["handles"] == windows["after"][0]["handles"], windows
 
 
 @pytest.mark.parametrize("kind", ["wine"], indirect=True)
