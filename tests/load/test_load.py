@@ -12,8 +12,8 @@ value after a first equal load (Wine, whose heap keeps freed memory).
 Under Wine the descriptors of the process and of its wineserver are counted,
 and a helper in the prefix reads what Windows says of the process (handles,
 threads, address space, memory) at idle, at the peak and after each round;
-a second equal load must leave no handle behind. At the peak every
-connection is held at once, each on a thread of its own.
+its handles must come back to within HANDLE_MARGIN of their idle count. At
+the peak every connection is held at once, each on a thread of its own.
 
 The request counts are parameters (environment): QUILLET_LOAD_REQUESTS for
 the native server (default 200,000) and QUILLET_LOAD_WINE_REQUESTS for the
@@ -38,6 +38,8 @@ REQUESTS = {"native": int(os.environ.get("QUILLET_LOAD_REQUESTS", "200000")),
 # must not stay is per-connection memory: 1,000 receive areas of 512 KiB
 # alone are 500 MiB.
 RSS_MARGIN_KIB = 32 * 1024
+# Handles the Windows build may hold after a load beyond its idle count.
+HANDLE_MARGIN = 16
 # Warm-up before the idle figures are read: the first connections and
 # fetches create the threads and handles a process keeps for good (Wine's
 # HTTP client and socket layers among them).
@@ -129,10 +131,13 @@ def hold_load_under_wine(server, connections, name, seed):
     record(name, figures)
     check(server, results, idle, peaks, afters, paths, connections, REQUESTS["wine"] // 2)
     assert afters[1].rss_kib <= afters[0].rss_kib + RSS_MARGIN_KIB, (afters[0], afters[1])
-    # What Windows says of the process: a second equal load leaves no handle
-    # behind (the first may leave a few that the HTTP client keeps for good).
+    # What Windows says of the process: its handles come back to within a
+    # few of their idle count after each load (the HTTP client keeps a few
+    # of its own, one more or less from run to run). A handle left per
+    # connection or per request would be a thousand or more.
     windows = figures["windows"]
-    assert windows["after"][1]["handles"] == windows["after"][0]["handles"], windows
+    for after in windows["after"]:
+        assert after["handles"] <= windows["idle"]["handles"] + HANDLE_MARGIN, windows
 
 
 @pytest.mark.parametrize("kind", ["wine"], indirect=True)
