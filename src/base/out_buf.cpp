@@ -6,6 +6,8 @@
 #include <cstring>
 #include <limits>
 
+#include "platform/file_system.h"
+
 namespace {
 
 const int PRINTF_AREA = 4096;
@@ -168,14 +170,15 @@ bool COutBuf::LoadFromFile(const char* path)
     return true;
 }
 
-bool COutBuf::SaveToFile(const char* path)
+bool COutBuf::SaveToFile(const char* path) const
 {
     File file(path, "wb");
     if (!file.get()) return false;
     size_t length = static_cast<size_t>(m_nLength);
     bool written = length == 0 || std::fwrite(m_pData, 1, length, file.get()) == length;
+    bool flushed = written && FlushToDisk(file.get());
     bool closed = file.Close();
-    return written && closed;
+    return flushed && closed;
 }
 
 bool COutBuf::Append(const COutBuf& other)

@@ -41,9 +41,10 @@ public:
     // Replaces the contents with the whole file. An empty file succeeds and
     // changes nothing; a missing, unreadable or short-read file fails.
     virtual bool LoadFromFile(const char* path);
-    // Writes the contents to the file (created or cut to zero). False when the
-    // file cannot be opened, written whole or closed.
-    virtual bool SaveToFile(const char* path);
+    // Writes the contents to the file (created or cut to zero) and waits
+    // until they are on the disk. False when the file cannot be opened,
+    // written whole, flushed or closed.
+    virtual bool SaveToFile(const char* path) const;
     virtual bool Append(const COutBuf& other);
     // Puts count bytes before the contents, moving them within the storage
     // rather than into a second block. Same failures as Write.

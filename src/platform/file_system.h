@@ -3,6 +3,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <functional>
 #include <string>
 
@@ -17,6 +18,10 @@ extern const char PATH_SEPARATOR;
 // The process's current directory as 8-bit text; empty when unreadable or
 // longer than 999 bytes.
 std::string GetCurrentDirectoryBytes();
+
+// Pushes what a stream has buffered to its file, and the file's data to the
+// disk; false when either fails.
+bool FlushToDisk(std::FILE* file);
 
 // The 8-bit (ANSI) path operations of the resource cache.
 bool PathExists(const std::string& path);
@@ -44,7 +49,8 @@ struct FolderEntry {
 
 // Calls visit for every regular file directly in folder (8-bit text, with or
 // without a trailing separator), in no particular order. False when the
-// folder cannot be read.
+// folder cannot be read or the listing stopped before its end (a read
+// error, no descriptor left): the files visited are then not all there are.
 bool ListFolder(const std::string& folder, const std::function<void(const FolderEntry&)>& visit);
 
 // A file opened for sending whole. Its size is read once, at opening: cache
@@ -67,6 +73,12 @@ public:
     // The descriptor (POSIX) or HANDLE (Windows), for sending the file
     // straight to a socket.
     intptr_t NativeHandle() const { return m_handle; }
+    // A read of the file failed: removes it, only when it is shorter than
+    // at opening and its name still holds this very file (not a copy stored
+    // since). True when it was removed. On Windows a file that another
+    // program holds without delete sharing is tried for up to a second; one
+    // already pending deletion is left to go.
+    bool RemoveIfCut();
 
 private:
     intptr_t m_handle = -1;

@@ -8,6 +8,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <memory>
 
 bool WriteWholeFile(const std::string& path, const void* data, size_t size)
 {
@@ -102,20 +103,43 @@ bool CInputFile::Open(const std::string& path)
     return true;
 }
 
+bool CInputFile::RemoveIfCut()
+{
+    struct stat opened {}, named {};
+    if (m_handle == -1 || fstat(static_cast<int>(m_handle), &opened) != 0) return false;
+    if (opened.st_size >= m_nSize) return false;   // a passing read error: the file is whole
+    if (stat(m_path.c_str(), &named) != 0) return false;
+    if (named.st_dev != opened.st_dev || named.st_ino != opened.st_ino) return false;
+    return unlink(m_path.c_str()) == 0;
+}
+
+bool FlushToDisk(std::FILE* file)
+{
+    return std::fflush(file) == 0 && fdatasync(fileno(file)) == 0;
+}
+
 bool ListFolder(const std::string& folder, const std::function<void(const FolderEntry&)>& visit)
 {
-    DIR* directory = opendir(folder.empty() ? "." : folder.c_str());
+    std::unique_ptr<DIR, int (*)(DIR*)> directory(opendir(folder.empty() ? "." : folder.c_str()), closedir);
     if (!directory) return false;
-    int fd = dirfd(directory);
+    int fd = dirfd(directory.get());
     FolderEntry entry;
-    while (dirent* found = readdir(directory)) {
+    for (;;) {
+        // readdir says a failure only through errno.
+        errno = 0;
+        dirent* found = readdir(directory.get());
+        if (!found) return errno == 0;
         struct stat status {};
-        if (fstatat(fd, found->d_name, &status, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(status.st_mode)) continue;
+        if (fstatat(fd, found->d_name, &status, AT_SYMLINK_NOFOLLOW) != 0) {
+            // Removed since it was listed; any other failure leaves the
+            // listing incomplete.
+            if (errno == ENOENT) continue;
+            return false;
+        }
+        if (!S_ISREG(status.st_mode)) continue;
         entry.name = found->d_name;
         entry.nSize = static_cast<int64_t>(status.st_size);
         entry.nModified = static_cast<int64_t>(status.st_mtime);
         visit(entry);
     }
-    closedir(directory);
-    return true;
 }

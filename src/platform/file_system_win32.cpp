@@ -2,6 +2,10 @@
 
 #include <windows.h>
 
+#include <io.h>
+
+#include <memory>
+
 #include "platform/wide_text_win32.h"
 
 namespace {
@@ -55,7 +59,8 @@ bool MakeDirectory(const std::string& path)
 
 bool RenameReplacing(const std::string& from, const std::string& to)
 {
-    return MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING) != FALSE;
+    // Write-through: the move is on the disk when it returns.
+    return MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != FALSE;
 }
 
 bool RemoveFile(const std::string& path)
@@ -120,14 +125,55 @@ bool CInputFile::Open(const std::string& path)
     return true;
 }
 
+bool CInputFile::RemoveIfCut()
+{
+    HANDLE opened = reinterpret_cast<HANDLE>(m_handle);
+    LARGE_INTEGER size = {};
+    if (m_handle == -1 || !GetFileSizeEx(opened, &size)) return false;
+    if (size.QuadPart >= m_nSize) return false;   // a passing read error: the file is whole
+    BY_HANDLE_FILE_INFORMATION mine = {};
+    if (!GetFileInformationByHandle(opened, &mine)) return false;
+    const int TRIES = 20;
+    for (int attempt = 1;; ++attempt) {
+        // Opened by name for deletion, and deleted through that handle only
+        // when the name still holds the file that was found short.
+        HANDLE named = CreateFileA(m_path.c_str(), DELETE | FILE_READ_ATTRIBUTES,
+                                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                   FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (named != INVALID_HANDLE_VALUE) {
+            BY_HANDLE_FILE_INFORMATION theirs = {};
+            FILE_DISPOSITION_INFO disposition = {TRUE};
+            bool same = GetFileInformationByHandle(named, &theirs) &&
+                        theirs.dwVolumeSerialNumber == mine.dwVolumeSerialNumber &&
+                        theirs.nFileIndexHigh == mine.nFileIndexHigh && theirs.nFileIndexLow == mine.nFileIndexLow;
+            bool removed = same && SetFileInformationByHandle(named, FileDispositionInfo, &disposition,
+                                                              sizeof(disposition));
+            CloseHandle(named);
+            return removed;
+        }
+        // Whoever cut it may still hold it without delete sharing for a
+        // moment; any other failure (gone, pending deletion) ends the tries.
+        if (GetLastError() != ERROR_SHARING_VIOLATION || attempt == TRIES) return false;
+        Sleep(50);
+    }
+}
+
+bool FlushToDisk(std::FILE* file)
+{
+    if (std::fflush(file) != 0) return false;
+    HANDLE handle = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(file)));
+    return handle != INVALID_HANDLE_VALUE && FlushFileBuffers(handle);
+}
+
 bool ListFolder(const std::string& folder, const std::function<void(const FolderEntry&)>& visit)
 {
     std::string pattern = folder;
     if (!pattern.empty() && pattern.back() != '\\' && pattern.back() != '/') pattern += '\\';
     pattern += '*';
     WIN32_FIND_DATAA found;
-    HANDLE search = FindFirstFileA(pattern.c_str(), &found);
-    if (search == INVALID_HANDLE_VALUE) return GetLastError() == ERROR_FILE_NOT_FOUND;
+    HANDLE handle = FindFirstFileA(pattern.c_str(), &found);
+    if (handle == INVALID_HANDLE_VALUE) return GetLastError() == ERROR_FILE_NOT_FOUND;
+    std::unique_ptr<void, BOOL(WINAPI*)(HANDLE)> search(handle, FindClose);
     FolderEntry entry;
     do {
         if (found.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) continue;
@@ -137,7 +183,7 @@ bool ListFolder(const std::string& folder, const std::function<void(const Folder
                        found.ftLastWriteTime.dwLowDateTime;
         entry.nModified = (time - UNIX_EPOCH_FILETIME) / 10000000;
         visit(entry);
-    } while (FindNextFileA(search, &found));
-    FindClose(search);
-    return true;
+    } while (FindNextFileA(handle, &found));
+    // Anything but the end of the list leaves the listing incomplete.
+    return GetLastError() == ERROR_NO_MORE_FILES;
 }

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <new>
 #include <string_view>
 #include <thread>
 #include <vector>
@@ -63,8 +64,8 @@ CCacheAccount::~CCacheAccount()
         std::lock_guard<std::shared_mutex> alone(m_lock);
         m_bStopping = true;
     }
-    std::lock_guard<std::mutex> counting(m_countLock);
-    if (m_pCounter) m_pCounter->Join();
+    std::lock_guard<std::mutex> working(m_workLock);
+    if (m_pWorker) m_pWorker->Join();
 }
 
 void CCacheAccount::Start(const std::string& folder, uint64_t nLimit, const std::string& ownTemporaryMark)
@@ -72,22 +73,36 @@ void CCacheAccount::Start(const std::string& folder, uint64_t nLimit, const std:
     m_folder = folder;
     m_nLimit = nLimit;
     m_ownTemporaryMark = ownTemporaryMark;
-    m_bStarted = true;
-    StartCount();
+    // Connection threads may already be asking: they read the folder and the
+    // bound only once they see the account started.
+    m_bStarted.store(true, std::memory_order_release);
+    RequestWork(true, false);
+}
+
+void CCacheAccount::RecordRemoval(const std::string& name)
+{
+    Key key;
+    if (!m_bStarted.load(std::memory_order_acquire) || !MakeKey(name, &key)) return;
+    std::lock_guard<std::shared_mutex> alone(m_lock);
+    auto entry = m_entries.find(key);
+    if (entry == m_entries.end()) return;
+    m_nTotal -= static_cast<uint64_t>(entry->second.nSize);
+    m_entries.erase(entry);
 }
 
 bool CCacheAccount::Fits(int64_t nSize) const
 {
-    return nSize >= 0 && (!m_bStarted || static_cast<uint64_t>(nSize) <= m_nLimit / 10 * 9);
+    if (nSize < 0) return false;
+    return !m_bStarted.load(std::memory_order_acquire) || static_cast<uint64_t>(nSize) <= m_nLimit / 10 * 9;
 }
 
 void CCacheAccount::RecordUse(const std::string& name, int64_t nSize)
 {
     Key key;
-    if (!m_bStarted || !MakeKey(name, &key)) return;
+    if (!m_bStarted.load(std::memory_order_acquire) || !MakeKey(name, &key)) return;
     const int64_t now = NowSeconds();
     bool refresh = false;
-    {
+    try {
         std::shared_lock<std::shared_mutex> shared(m_lock);
         auto found = m_entries.find(key);
         if (found != m_entries.end() && found->second.nSize == nSize) {
@@ -111,6 +126,8 @@ void CCacheAccount::RecordUse(const std::string& name, int64_t nSize)
             refresh = now - entry.nModified.load(std::memory_order_relaxed) >= REFRESH_SECONDS;
             if (refresh) entry.nModified.store(now, std::memory_order_relaxed);
         }
+    } catch (const std::bad_alloc&) {
+        return;
     }
     // The file's time carries the order across restarts, a day at a time.
     if (refresh) SetModifiedTime(m_folder + name, now);
@@ -119,9 +136,10 @@ void CCacheAccount::RecordUse(const std::string& name, int64_t nSize)
 void CCacheAccount::RecordStore(const std::string& name, int64_t nSize)
 {
     Key key;
-    if (!m_bStarted || !MakeKey(name, &key)) return;
+    if (!m_bStarted.load(std::memory_order_acquire) || !MakeKey(name, &key)) return;
     bool over = false;
-    {
+    bool count = false;
+    try {
         std::lock_guard<std::shared_mutex> alone(m_lock);
         Entry& entry = m_entries[key];
         m_nTotal = m_nTotal - static_cast<uint64_t>(entry.nSize) + static_cast<uint64_t>(nSize);
@@ -129,14 +147,101 @@ void CCacheAccount::RecordStore(const std::string& name, int64_t nSize)
         entry.nModified.store(NowSeconds(), std::memory_order_relaxed);
         entry.nLastUse.store(NowMicroseconds(), std::memory_order_relaxed);
         entry.bTouched.store(true, std::memory_order_relaxed);
+        m_lastStored = key;
         // While the folder is being counted the total is not known yet; the
         // count makes room when it ends.
         over = m_nTotal > m_nLimit && !m_bCounting;
+        // A count that failed (no memory, a listing cut short) is tried again.
+        count = m_bRecount;
+        m_bRecount = false;
+    } catch (const std::bad_alloc&) {
+        // Unrecorded: the next count finds the file.
+        std::lock_guard<std::shared_mutex> alone(m_lock);
+        m_bRecount = true;
+        return;
     }
-    if (over && Evict(&key)) StartCount();
+    if (over || count) RequestWork(count, over);
 }
 
-bool CCacheAccount::Evict(const Key* keep)
+void CCacheAccount::RequestWork(bool bCount, bool bEvict)
+{
+    std::lock_guard<std::mutex> working(m_workLock);
+    {
+        std::lock_guard<std::shared_mutex> alone(m_lock);
+        m_bCountWanted = m_bCountWanted || bCount;
+        m_bEvictWanted = m_bEvictWanted || bEvict;
+        // A running thread takes what is wanted before it ends.
+        if (m_bWorking || m_bStopping) return;
+        m_bWorking = true;
+    }
+    // The previous thread cleared m_bWorking as its last step: it has ended,
+    // or is about to, and the join takes no longer than that.
+    if (m_pWorker) m_pWorker->Join();
+    m_pWorker = CThread::Start([this] { Work(); });
+    if (!m_pWorker) {
+        std::lock_guard<std::shared_mutex> alone(m_lock);
+        m_bWorking = false;
+    }
+}
+
+void CCacheAccount::Work()
+{
+    // An eviction that finds the folder other than the account counts it
+    // again, a few times at most while something else keeps changing it.
+    const int MAX_COUNTS = 3;
+    int counts = 0;
+    for (;;) {
+        bool count, evict;
+        {
+            std::lock_guard<std::shared_mutex> alone(m_lock);
+            count = m_bCountWanted && counts < MAX_COUNTS;
+            evict = m_bEvictWanted;
+            if (m_bStopping || (!count && !evict)) {
+                m_bCountWanted = m_bEvictWanted = false;
+                m_bWorking = false;
+                return;
+            }
+            m_bCountWanted = m_bEvictWanted = false;
+            if (count) {
+                m_bCounting = true;
+                for (auto& entry : m_entries) entry.second.bTouched.store(false, std::memory_order_relaxed);
+            }
+        }
+        bool counted = false;
+        bool over = false;
+        bool disagree = false;
+        try {
+            if (count) counted = CountOnce();
+        } catch (const std::bad_alloc&) {
+            counted = false;
+        }
+        {
+            std::lock_guard<std::shared_mutex> alone(m_lock);
+            m_bCounting = false;
+            over = m_nTotal > m_nLimit;
+            if (count && !counted) {
+                // The account stays as it was; the next store asks again.
+                m_bRecount = true;
+                m_bCountWanted = m_bEvictWanted = false;
+                m_bWorking = false;
+                return;
+            }
+            if (count) ++counts;
+        }
+        try {
+            if (over || evict) disagree = Evict();
+        } catch (const std::bad_alloc&) {
+            // Nothing was removed; the next store that passes the bound tries again.
+            disagree = false;
+        }
+        if (disagree) {
+            std::lock_guard<std::shared_mutex> alone(m_lock);
+            m_bCountWanted = true;
+        }
+    }
+}
+
+bool CCacheAccount::Evict()
 {
     struct Victim {
         int64_t nLastUse;
@@ -146,82 +251,52 @@ bool CCacheAccount::Evict(const Key* keep)
     std::vector<Victim> victims;
     {
         std::lock_guard<std::shared_mutex> alone(m_lock);
-        if (m_bEvicting) return false;
-        m_bEvicting = true;
         const uint64_t target = m_nLimit / 10 * 9;
-        if (m_nTotal > target) {
-            // The least recently used first, until what goes brings the
-            // total down to the target.
-            std::vector<Victim> all;
-            all.reserve(m_entries.size());
-            for (const auto& entry : m_entries) {
-                if (keep && entry.first == *keep) continue;
-                all.push_back(Victim{entry.second.nLastUse.load(std::memory_order_relaxed), entry.second.nSize,
-                                     entry.first});
-            }
-            std::sort(all.begin(), all.end(),
-                      [](const Victim& a, const Victim& b) { return a.nLastUse < b.nLastUse; });
-            uint64_t total = m_nTotal;
-            for (const Victim& victim : all) {
-                if (total <= target) break;
-                total -= static_cast<uint64_t>(victim.nSize);
-                victims.push_back(victim);
-            }
-            // They leave the account before their files go.
-            for (const Victim& victim : victims) m_entries.erase(victim.key);
-            m_nTotal = total;
+        if (m_nTotal <= target) return false;
+        // The least recently used first, until what goes brings the total
+        // down to the target. The list is made before anything changes, so
+        // that running out of memory here changes nothing.
+        std::vector<Victim> all;
+        all.reserve(m_entries.size());
+        for (const auto& entry : m_entries) {
+            if (entry.first == m_lastStored) continue;
+            all.push_back(Victim{entry.second.nLastUse.load(std::memory_order_relaxed), entry.second.nSize,
+                                 entry.first});
         }
+        std::sort(all.begin(), all.end(), [](const Victim& a, const Victim& b) { return a.nLastUse < b.nLastUse; });
+        uint64_t total = m_nTotal;
+        size_t count = 0;
+        while (count < all.size() && total > target) total -= static_cast<uint64_t>(all[count++].nSize);
+        all.resize(count);
+        victims.swap(all);
     }
+    // Each file is looked at first: one that is gone already (cleared,
+    // removed by someone else) or not what the account says means the
+    // account and the folder disagree. Only a file that is gone leaves the
+    // account; one that cannot be removed (read-only, held open) stays
+    // counted.
     bool disagree = false;
-    for (const Victim& victim : victims) {
-        // The file is looked at first: one that is gone already (cleared,
-        // removed by someone else) or not what the account says means the
-        // account and the folder disagree.
+    size_t gone = 0;
+    for (Victim& victim : victims) {
         std::string path = m_folder + std::string(victim.key.data(), victim.key.size());
         int64_t onDisk = 0;
-        if (!FileSizeOf(path, &onDisk)) {
-            disagree = true;
-            continue;
-        }
-        if (onDisk != victim.nSize) disagree = true;
-        RemoveFile(path);
+        bool there = FileSizeOf(path, &onDisk);
+        if (!there || onDisk != victim.nSize) disagree = true;
+        if (there && !RemoveFile(path)) continue;
+        victims[gone++] = victim;
     }
     std::lock_guard<std::shared_mutex> alone(m_lock);
-    m_bEvicting = false;
+    for (size_t i = 0; i < gone; ++i) {
+        auto entry = m_entries.find(victims[i].key);
+        // Served or stored again since it was chosen: it is the newer file's.
+        if (entry == m_entries.end() ||
+            entry->second.nLastUse.load(std::memory_order_relaxed) != victims[i].nLastUse) {
+            continue;
+        }
+        m_nTotal -= static_cast<uint64_t>(entry->second.nSize);
+        m_entries.erase(entry);
+    }
     return disagree;
-}
-
-void CCacheAccount::StartCount()
-{
-    std::lock_guard<std::mutex> starting(m_countLock);
-    {
-        std::lock_guard<std::shared_mutex> alone(m_lock);
-        if (m_bCounting || m_bStopping) return;
-        m_bCounting = true;
-        for (auto& entry : m_entries) entry.second.bTouched.store(false, std::memory_order_relaxed);
-    }
-    // The previous count has ended: only its thread is left to join.
-    if (m_pCounter) m_pCounter->Join();
-    m_pCounter = CThread::Start([this] { Count(); });
-    if (!m_pCounter) {
-        std::lock_guard<std::shared_mutex> alone(m_lock);
-        m_bCounting = false;
-    }
-}
-
-void CCacheAccount::Count()
-{
-    // An eviction that finds the folder other than the account counts it
-    // again, a few times at most while something else keeps changing it.
-    const int MAX_COUNTS = 3;
-    for (int count = 1;; ++count) {
-        bool over = CountOnce();
-        if (!over || !Evict(nullptr) || count == MAX_COUNTS) return;
-        std::lock_guard<std::shared_mutex> alone(m_lock);
-        if (m_bStopping) return;
-        m_bCounting = true;
-        for (auto& entry : m_entries) entry.second.bTouched.store(false, std::memory_order_relaxed);
-    }
 }
 
 bool CCacheAccount::CountOnce()
@@ -231,7 +306,7 @@ bool CCacheAccount::CountOnce()
         int64_t nModified;
     };
     std::unordered_map<Key, Found, KeyHash> found;
-    ListFolder(m_folder, [&](const FolderEntry& file) {
+    bool listed = ListFolder(m_folder, [&](const FolderEntry& file) {
         Key key;
         if (IsCacheFileName(file.name) && MakeKey(file.name, &key)) {
             found[key] = Found{file.nSize, file.nModified};
@@ -241,18 +316,14 @@ bool CCacheAccount::CountOnce()
             RemoveFile(m_folder + file.name);
         }
     });
+    // A listing that failed or stopped early (no descriptor left, a read
+    // error) says nothing of the files it did not see.
+    if (!listed) return false;
 
     std::lock_guard<std::shared_mutex> alone(m_lock);
-    // What the folder no longer holds leaves the account, unless it was used
-    // or stored after the count began.
-    for (auto entry = m_entries.begin(); entry != m_entries.end();) {
-        if (!entry->second.bTouched.load(std::memory_order_relaxed) && !found.count(entry->first)) {
-            m_nTotal -= static_cast<uint64_t>(entry->second.nSize);
-            entry = m_entries.erase(entry);
-        } else {
-            ++entry;
-        }
-    }
+    // What the folder holds joins the account first: should memory run out
+    // on the way, the account holds only files that are there, and nothing
+    // has left it.
     for (const auto& file : found) {
         auto known = m_entries.find(file.first);
         if (known == m_entries.end()) {
@@ -269,8 +340,17 @@ bool CCacheAccount::CountOnce()
             known->second.nModified.store(file.second.nModified, std::memory_order_relaxed);
         }
     }
-    m_bCounting = false;
-    return m_nTotal > m_nLimit && !m_bStopping;
+    // What the folder no longer holds leaves the account, unless it was used
+    // or stored after the count began.
+    for (auto entry = m_entries.begin(); entry != m_entries.end();) {
+        if (!entry->second.bTouched.load(std::memory_order_relaxed) && !found.count(entry->first)) {
+            m_nTotal -= static_cast<uint64_t>(entry->second.nSize);
+            entry = m_entries.erase(entry);
+        } else {
+            ++entry;
+        }
+    }
+    return true;
 }
 
 bool CCacheAccount::WaitUntilCounted(int nTimeoutMs)
@@ -279,7 +359,7 @@ bool CCacheAccount::WaitUntilCounted(int nTimeoutMs)
     for (;;) {
         {
             std::lock_guard<std::shared_mutex> alone(m_lock);
-            if (!m_bCounting && !m_bEvicting) return true;
+            if (!m_bWorking && !m_bCountWanted && !m_bEvictWanted) return true;
         }
         if (std::chrono::steady_clock::now() > deadline) return false;
         std::this_thread::sleep_for(std::chrono::milliseconds(2));

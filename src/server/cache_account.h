@@ -38,7 +38,7 @@ public:
     static constexpr int64_t REFRESH_SECONDS = 24 * 3600;
 
     CCacheAccount() = default;
-    // Waits for a count in progress.
+    // Waits for the maintenance in progress.
     ~CCacheAccount();
     CCacheAccount(const CCacheAccount&) = delete;
     CCacheAccount& operator=(const CCacheAccount&) = delete;
@@ -47,21 +47,26 @@ public:
     // bytes. Counts the folder on a thread of its own and removes, as it
     // goes, the temporary files that earlier processes left (every
     // IsTemporaryCacheName that does not hold ownTemporaryMark after its 32
-    // digits). Call once.
+    // digits). Call once; the other members may be called from any thread
+    // before, during and after it.
     void Start(const std::string& folder, uint64_t nLimit, const std::string& ownTemporaryMark);
 
     // A cache file was served: it becomes the most recently used. Both
-    // records do nothing before Start.
+    // records do nothing before Start, and nothing when memory runs out (the
+    // next count finds the file).
     void RecordUse(const std::string& name, int64_t nSize);
-    // A cache file was stored (or replaced); when the total passes the
-    // bound, the least recently used files are removed, this one last.
+    // A cache file was stored (or replaced). When the total passes the
+    // bound, the least recently used files are removed, this one last, on
+    // the account's own thread: the caller never waits for it.
     void RecordStore(const std::string& name, int64_t nSize);
+    // A cache file was removed: it leaves the account.
+    void RecordRemoval(const std::string& name);
     // Whether a body of nSize bytes may be kept at all: at most 90 % of the
     // bound, the total an eviction pass leaves (anything, before Start).
     bool Fits(int64_t nSize) const;
 
-    // For tests: waits up to nTimeoutMs for the count in progress; false
-    // when it has not ended by then.
+    // For tests: waits up to nTimeoutMs until no count or eviction is
+    // running or wanted; false when one still is by then.
     bool WaitUntilCounted(int nTimeoutMs);
     // The bytes of the files the account knows.
     uint64_t TotalBytes();
@@ -84,21 +89,26 @@ private:
         std::atomic<bool> bTouched{false};   // used or stored since the last count began
     };
 
-    // Counts the folder, merging what it finds into the account, and makes
-    // room when the total is past the bound (on the count's thread).
-    void Count();
-    // One listing and merge; true when the total is past the bound.
+    // Asks the account's thread for a count and or an eviction, starting
+    // the thread unless it runs already (it then does them before it ends).
+    void RequestWork(bool bCount, bool bEvict);
+    // The account's thread: counts and evictions, one at a time, until none
+    // is wanted. Whatever ends one, a failed allocation included, leaves the
+    // account as it was and clears its flag.
+    void Work();
+    // One listing and merge; false when the listing did not end normally
+    // (the account is then left as it was).
     bool CountOnce();
-    void StartCount();
-    // Removes the least recently used files but keep (null: none spared)
+    // Removes the least recently used files, sparing the one stored last,
     // down to 90 % of the bound; true when the folder turned out other than
-    // the account said.
-    bool Evict(const Key* keep);
+    // the account said. A file that cannot be removed stays counted.
+    bool Evict();
 
+    // Written once by Start, then published by m_bStarted.
     std::string m_folder;
     uint64_t m_nLimit = 0;
-    bool m_bStarted = false;   // before Start, the account keeps nothing
     std::string m_ownTemporaryMark;
+    std::atomic<bool> m_bStarted{false};   // before Start, the account keeps nothing
 
     std::shared_mutex m_lock;
     // What the account holds lives in a pool of its own pages (see
@@ -107,11 +117,15 @@ private:
     std::pmr::unsynchronized_pool_resource m_pool{&m_pages};
     std::pmr::unordered_map<Key, Entry, KeyHash> m_entries{&m_pool};
     uint64_t m_nTotal = 0;
-    bool m_bCounting = false;
-    bool m_bEvicting = false;
+    Key m_lastStored{};
+    bool m_bCountWanted = false;
+    bool m_bEvictWanted = false;
+    bool m_bRecount = false;     // a count failed: the next store asks for one
+    bool m_bCounting = false;    // a count has begun and not merged: stores wait for it to make room
+    bool m_bWorking = false;     // the account's thread runs, or is about to
     bool m_bStopping = false;
 
-    // Guards the count thread's start and its join.
-    std::mutex m_countLock;
-    std::unique_ptr<CThread> m_pCounter;
+    // Guards the start and the join of the account's thread.
+    std::mutex m_workLock;
+    std::unique_ptr<CThread> m_pWorker;
 };

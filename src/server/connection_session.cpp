@@ -79,7 +79,7 @@ bool CConnectionSession::SendResponse()
             m_bSendPending = true;
             return true;
         }
-        if (result == SendResult::FILE_FAILED) m_response.OnFileUnreadable();
+        if (result == SendResult::FILE_FAILED) m_handler.OnFileUnreadable(*m_response.File());
         if (result != SendResult::SENT) {
             m_nKeepAlive = 0;
             return false;

@@ -26,6 +26,9 @@ public:
     virtual bool HandleRequest(const std::string& request, CServerResponse* pResponse, int* pnKeepAlive) = 0;
     // Told after a response went out in full; the result is ignored.
     virtual int OnSent(uint32_t nBytes) = 0;
+    // Told when an attached file could not be read whole; the connection
+    // closes after it.
+    virtual void OnFileUnreadable(CInputFile&) {}
 
 protected:
     ~IRequestHandler() = default;

@@ -61,6 +61,11 @@ int CHTTPServer::OnSent(uint32_t)
     return 0;
 }
 
+void CHTTPServer::OnFileUnreadable(CInputFile& file)
+{
+    if (file.RemoveIfCut()) m_cache.ForgetFile(file.Path());
+}
+
 bool CHTTPServer::IsRequestComplete(const std::string& request)
 {
     return IsHttpRequestComplete(request);
@@ -88,9 +93,12 @@ bool CHTTPServer::HandleRequest(const std::string& request, CServerResponse* pRe
     }
 
     // Otherwise the body is obtained, once for every connection that asks
-    // for the path at the same time, and sent after the header. A header
-    // that cannot be written closes the connection with nothing sent.
-    SharedOutBuf body = m_cache.Obtain(line.path);
+    // for the path at the same time, and sent after the header; a body to
+    // keep is stored once the response is done with. A header that cannot
+    // be written closes the connection with nothing sent.
+    std::unique_ptr<CResourceCache::CPendingStore> store;
+    SharedOutBuf body = m_cache.Obtain(line.path, &store);
+    pResponse->AttachPendingStore(std::move(store));
     ResponseHeader header = FormatResponseHeader(status, date, body->GetLength(), *pnKeepAlive != 0, contentType);
     if (!pResponse->Write(header.text, header.length)) return false;
     pResponse->AttachBody(std::move(body));

@@ -31,6 +31,10 @@ public:
 protected:
     int OnAccept(const char* ip, uint16_t port) override;
     int OnSent(uint32_t nBytes) override;
+    // A cache file found cut short is removed, so that the next request of
+    // its path fetches it anew instead of failing in the same place again,
+    // and leaves the account.
+    void OnFileUnreadable(CInputFile& file) override;
     bool IsRequestComplete(const std::string& request) override;
     bool HandleRequest(const std::string& request, CServerResponse* pResponse, int* pnKeepAlive) override;
 

@@ -96,18 +96,33 @@ public:
     CRegistration(const CRegistration&) = delete;
     CRegistration& operator=(const CRegistration&) = delete;
 
-    // Hands the fetched body to the waiters.
+    // Hands the fetched body to the waiters, and to every miss of the path
+    // from now on until the registration ends.
     void Publish(SharedOutBuf body)
     {
         std::lock_guard<std::mutex> lock(m_cache.m_lock);
         m_pFetch->body = std::move(body);
+        m_cache.m_fetchDone.notify_all();
     }
 
 private:
     CResourceCache& m_cache;
-    const std::string& m_path;
+    std::string m_path;
     std::shared_ptr<Fetch> m_pFetch;
 };
+
+CResourceCache::CPendingStore::CPendingStore(CResourceCache& cache, std::unique_ptr<CRegistration> registration,
+                                             std::string name, SharedOutBuf body)
+    : m_cache(cache), m_pRegistration(std::move(registration)), m_name(std::move(name)), m_pBody(std::move(body))
+{
+}
+
+CResourceCache::CPendingStore::~CPendingStore()
+{
+    // The registration ends after the store: until the file has its name,
+    // a miss of the path shares the body instead of fetching it again.
+    m_cache.Store(m_name, *m_pBody);
+}
 
 void CResourceCache::Configure(const std::string& root, const std::string& upstreamBase, IHttpTransport& transport)
 {
@@ -140,7 +155,7 @@ void CResourceCache::StartAccount(uint64_t nLimit)
     m_account.Start(m_root, nLimit, m_temporaryMark);
 }
 
-SharedOutBuf CResourceCache::Obtain(const std::string& path)
+SharedOutBuf CResourceCache::Obtain(const std::string& path, std::unique_ptr<CPendingStore>* pStore)
 {
     if (!IsFetchablePath(path)) return std::make_shared<COutBuf>();
     std::string name = CacheFileName(path);
@@ -152,7 +167,7 @@ SharedOutBuf CResourceCache::Obtain(const std::string& path)
         if (found != m_fetches.end()) {
             fetch = found->second;
             ++fetch->nWaiting;
-            m_fetchDone.wait(lock, [&] { return fetch->bDone; });
+            m_fetchDone.wait(lock, [&] { return fetch->bDone || fetch->body; });
             --fetch->nWaiting;
             // A leader that ended without a body is answered like a failed fetch.
             return fetch->body ? fetch->body : std::make_shared<COutBuf>();
@@ -160,43 +175,63 @@ SharedOutBuf CResourceCache::Obtain(const std::string& path)
         fetch = std::make_shared<Fetch>();
         m_fetches.emplace(path, fetch);
     }
-    CRegistration registration(*this, path, fetch);
+    auto registration = std::make_unique<CRegistration>(*this, path, fetch);
 
     auto body = std::make_shared<COutBuf>();
     // The file may have been stored since the first look, by a fetch that
     // ended before this one was registered.
     if (body->LoadFromFile((m_root + name).c_str())) {
         m_account.RecordUse(name, body->GetLength());
-    } else {
-        FetchAndStore(path, name, body.get());
+        registration->Publish(body);
+        return body;
     }
-    registration.Publish(body);
+    bool keep = FetchBody(path, body.get());
+    // Whatever the store does later, the body fetched is everybody's now.
+    registration->Publish(body);
+    if (keep) {
+        auto store = std::make_unique<CPendingStore>(*this, std::move(registration), name, body);
+        if (pStore) *pStore = std::move(store);
+    }
     return body;
 }
 
-void CResourceCache::FetchAndStore(const std::string& path, const std::string& name, COutBuf* body)
+bool CResourceCache::FetchBody(const std::string& path, COutBuf* body)
 {
     std::string url = m_upstreamBase + path;
-    std::string file = m_root + name;
     int status = 0;
-    int code = FetchToBuffer(url.c_str(), file.c_str(), body, &status, *m_pTransport);
-    if (code != FETCH_OK || status != 200) return;
-    // A body the bounded cache cannot hold is served and not kept.
-    if (!m_account.Fits(body->GetLength())) return;
+    int code = FetchToBuffer(url.c_str(), nullptr, body, &status, *m_pTransport);
+    // Only a whole 200 answer is kept, and only one the bounded cache can hold.
+    return code == FETCH_OK && status == 200 && m_account.Fits(body->GetLength());
+}
 
-    unsigned long counter;
-    {
-        std::lock_guard<std::mutex> lock(m_lock);
-        counter = ++m_nTempCounter;
+void CResourceCache::Store(const std::string& name, const COutBuf& body) noexcept
+{
+    try {
+        unsigned long counter;
+        {
+            std::lock_guard<std::mutex> lock(m_lock);
+            counter = ++m_nTempCounter;
+        }
+        // The process id keeps two processes of one folder from ever writing
+        // the same temporary file. The file takes its name only once its
+        // bytes are on the disk: after a power cut a name never stands for
+        // zeros or for nothing.
+        std::string file = m_root + name;
+        std::string temporary = file + m_temporaryMark + std::to_string(counter);
+        if (body.SaveToFile(temporary.c_str()) && RenameReplacing(temporary, file)) {
+            m_account.RecordStore(name, body.GetLength());
+            return;
+        }
+        RemoveFile(temporary);
+    } catch (const std::bad_alloc&) {
+        // Not kept: the next miss fetches it again.
     }
-    // The process id keeps two processes of one folder from ever writing
-    // the same temporary file.
-    std::string temporary = file + m_temporaryMark + std::to_string(counter);
-    if (body->SaveToFile(temporary.c_str()) && RenameReplacing(temporary, file)) {
-        m_account.RecordStore(name, body->GetLength());
-        return;
-    }
-    RemoveFile(temporary);
+}
+
+void CResourceCache::ForgetFile(const std::string& filePath)
+{
+    if (filePath.size() < MD5_TEXT_CHARS) return;
+    m_account.RecordRemoval(filePath.substr(filePath.size() - MD5_TEXT_CHARS));
 }
 
 int CResourceCache::WaitersOf(const std::string& path)

@@ -50,18 +50,24 @@ public:
     // on a miss.
     bool OpenCached(const std::string& path, CInputFile* pFile);
 
+    class CPendingStore;
+
     // For a path whose cache file OpenCached did not find: the resource's
     // bytes, from the cache file if another connection has stored it since,
     // else whatever the upstream delivered (empty when nothing came). Never
     // null. Stores a fetched body only when the upstream answered 200 with
-    // the whole announced length, writing it under a temporary name first so
-    // that no reader ever sees a partial file.
+    // the whole announced length, writing it under a temporary name first,
+    // on the disk, so that no reader ever sees a partial file and no name
+    // outlives a power cut without its bytes. With pStore the store is
+    // handed to the caller, to run when it lets go of it (after answering
+    // from memory); without, it runs before Obtain returns.
     // Simultaneous misses for one path cause one upstream request: while one
     // thread fetches a path, every other thread that obtains it blocks until
-    // that fetch has ended, however it ended, and then shares its body. A
-    // path that does not start with "/" or holds a control byte, a blank or
-    // DEL is never fetched (empty body). May throw std::bad_alloc.
-    SharedOutBuf Obtain(const std::string& path);
+    // that fetch has ended, however it ended, and then shares its body; until
+    // the body is stored, later misses share it too. A path that does not
+    // start with "/" or holds a control byte, a blank or DEL is never fetched
+    // (empty body). May throw std::bad_alloc.
+    SharedOutBuf Obtain(const std::string& path, std::unique_ptr<CPendingStore>* pStore = nullptr);
 
     // Keeps the cache within nLimit bytes from now on (see CCacheAccount):
     // counts the folder on a thread of its own, removing the temporary
@@ -70,6 +76,9 @@ public:
     // when the server holds its port, so that no other process serves this
     // folder.
     void StartAccount(uint64_t nLimit);
+
+    // A cache file (a path under the root) is gone: the account forgets it.
+    void ForgetFile(const std::string& filePath);
 
     // How many threads wait for the fetch of path now, for tests.
     int WaitersOf(const std::string& path);
@@ -84,7 +93,10 @@ private:
     };
     class CRegistration;
 
-    void FetchAndStore(const std::string& path, const std::string& name, COutBuf* body);
+    // Fetches path into body; true when the body is to be kept.
+    bool FetchBody(const std::string& path, COutBuf* body);
+    // Writes a body to its cache file and records it; nothing when it cannot.
+    void Store(const std::string& name, const COutBuf& body) noexcept;
 
     std::string m_root;
     std::string m_upstreamBase;
@@ -95,4 +107,21 @@ private:
     std::map<std::string, std::shared_ptr<Fetch>> m_fetches;
     unsigned long m_nTempCounter = 0;
     CCacheAccount m_account;
+};
+
+// A fetched body's store, run when this goes: the path stays registered
+// until then, so that misses of it share the body instead of fetching again.
+class CResourceCache::CPendingStore {
+public:
+    CPendingStore(CResourceCache& cache, std::unique_ptr<CRegistration> registration, std::string name,
+                  SharedOutBuf body);
+    ~CPendingStore();
+    CPendingStore(const CPendingStore&) = delete;
+    CPendingStore& operator=(const CPendingStore&) = delete;
+
+private:
+    CResourceCache& m_cache;
+    std::unique_ptr<CRegistration> m_pRegistration;
+    std::string m_name;
+    SharedOutBuf m_pBody;
 };

@@ -9,6 +9,7 @@
 
 #include "base/out_buf.h"
 #include "platform/file_system.h"
+#include "server/resource_cache.h"
 
 class CServerResponse : public COutBuf {
 public:
@@ -17,6 +18,9 @@ public:
     void AttachFile(std::unique_ptr<CInputFile> file) { m_pFile = std::move(file); }
     // The body's bytes are sent after the buffer; the body is only read.
     void AttachBody(SharedOutBuf body) { m_pBody = std::move(body); }
+    // The store of a fetched body, which the answer does not wait for: it
+    // runs when the response is freed, whether it was sent or not.
+    void AttachPendingStore(std::unique_ptr<CResourceCache::CPendingStore> store) { m_pStore = std::move(store); }
 
     CInputFile* File() const { return m_pFile.get(); }
     const COutBuf* Body() const { return m_pBody.get(); }
@@ -28,22 +32,16 @@ public:
     // Buffer and tail together.
     int64_t TotalLength() const { return GetLength() + TailLength(); }
 
-    // The attached file could not be read whole: it is removed, so that the
-    // next request of its path counts as a miss and fetches it anew instead
-    // of failing in the same place again. Whoever cut it may still hold it
-    // for a moment (on Windows an open file without delete sharing cannot
-    // be removed), so the removal is tried for up to a second; the
-    // connection closes after it.
-    void OnFileUnreadable();
-
     void Free() override
     {
         COutBuf::Free();
         m_pFile.reset();
         m_pBody.reset();
+        m_pStore.reset();
     }
 
 private:
     std::unique_ptr<CInputFile> m_pFile;
     SharedOutBuf m_pBody;
+    std::unique_ptr<CResourceCache::CPendingStore> m_pStore;
 };
