@@ -9,6 +9,14 @@
 #include <memory>
 #include <string>
 
+// The bound of every fetch: a body that arrives at less than this many bytes
+// a second on average, over a window of LOW_SPEED_SECONDS, fails its read.
+// An upstream that trickles a byte now and then never trips a receive
+// time-out, and would otherwise hold the fetch, and every connection that
+// waits for its path, for as long as it trickles. Both transports keep it.
+const uint32_t LOW_SPEED_BYTES_PER_SECOND = 1;
+const uint32_t LOW_SPEED_SECONDS = 30;
+
 // What the system says of its connection to the Internet.
 struct ConnectionState {
     bool bConnected = false;   // it reports a connection

@@ -14,7 +14,6 @@
 namespace {
 
 const long CONNECT_TIMEOUT_SECONDS = 60;
-const long IDLE_TIMEOUT_SECONDS = 30;
 // Larger than libcurl's default of 16 KiB: fewer calls for large bodies.
 const long RECEIVE_BUFFER_BYTES = 256 * 1024;
 
@@ -72,8 +71,8 @@ public:
         curl_easy_setopt(m_easy, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
         curl_easy_setopt(m_easy, CURLOPT_NOSIGNAL, 1L);
         curl_easy_setopt(m_easy, CURLOPT_CONNECTTIMEOUT, CONNECT_TIMEOUT_SECONDS);
-        curl_easy_setopt(m_easy, CURLOPT_LOW_SPEED_LIMIT, 1L);
-        curl_easy_setopt(m_easy, CURLOPT_LOW_SPEED_TIME, IDLE_TIMEOUT_SECONDS);
+        curl_easy_setopt(m_easy, CURLOPT_LOW_SPEED_LIMIT, static_cast<long>(LOW_SPEED_BYTES_PER_SECOND));
+        curl_easy_setopt(m_easy, CURLOPT_LOW_SPEED_TIME, static_cast<long>(LOW_SPEED_SECONDS));
         curl_easy_setopt(m_easy, CURLOPT_HEADERFUNCTION, &CurlRequest::OnHeader);
         curl_easy_setopt(m_easy, CURLOPT_HEADERDATA, this);
         curl_easy_setopt(m_easy, CURLOPT_WRITEFUNCTION, &CurlRequest::OnBody);

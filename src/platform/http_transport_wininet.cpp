@@ -5,6 +5,7 @@
 #include <wininet.h>
 
 #include <mutex>
+#include <new>
 
 #include "platform/wide_text_win32.h"
 
@@ -27,6 +28,18 @@ public:
 private:
     HINTERNET m_handle;
 };
+
+// The owner of a raw handle, made without throwing: when there is no
+// memory for it, the handle is closed and the result is null, as for a
+// handle that could not be opened.
+template <typename T, typename... Args>
+std::unique_ptr<T> Own(HINTERNET handle, Args... args)
+{
+    if (!handle) return nullptr;
+    std::unique_ptr<T> owner(new (std::nothrow) T(handle, args...));
+    if (!owner) InternetCloseHandle(handle);
+    return owner;
+}
 
 class WinInetRequest : public IHttpRequest {
 public:
@@ -60,11 +73,25 @@ public:
         DWORD read = 0;
         BOOL ok = InternetReadFile(m_request.get(), pBuffer, nSize, &read);
         *pnRead = ok ? read : 0;
-        return ok != FALSE;
+        if (!ok) return false;
+        // The low-speed bound, window by window.
+        m_nWindowBytes += read;
+        DWORD now = ::GetTickCount();
+        if (now - m_nWindowStart >= LOW_SPEED_SECONDS * 1000) {
+            if (m_nWindowBytes < static_cast<uint64_t>(LOW_SPEED_BYTES_PER_SECOND) * LOW_SPEED_SECONDS) {
+                *pnRead = 0;
+                return false;
+            }
+            m_nWindowStart = now;
+            m_nWindowBytes = 0;
+        }
+        return true;
     }
 
 private:
     InternetHandle m_request;
+    DWORD m_nWindowStart = ::GetTickCount();
+    uint64_t m_nWindowBytes = 0;
 };
 
 class WinInetSession : public IHttpSession {
@@ -83,8 +110,7 @@ public:
                                        REQUEST_FLAGS, 0);
         }
         if (pbFileNotFound) *pbFileNotFound = GetLastError() == ERROR_FILE_NOT_FOUND;
-        if (!request) return nullptr;
-        return std::make_unique<WinInetRequest>(request);
+        return Own<WinInetRequest>(request);
     }
 
 private:
@@ -125,8 +151,7 @@ public:
         HINTERNET internet = text == HttpText::WIDE
                                  ? InternetOpenW(ToWide(agent, CP_UTF8).c_str(), access, nullptr, nullptr, 0)
                                  : InternetOpenA(agent.c_str(), access, nullptr, nullptr, 0);
-        if (!internet) return nullptr;
-        return std::make_unique<WinInetSession>(internet, text);
+        return Own<WinInetSession>(internet, text);
     }
 
 private:
@@ -142,6 +167,8 @@ private:
 
 IHttpTransport& SystemHttpTransport()
 {
-    static WinInetTransport transport;
-    return transport;
+    // Never destroyed: the server's threads may still fetch while the
+    // process ends, and end with it.
+    static WinInetTransport* transport = new WinInetTransport;
+    return *transport;
 }

@@ -144,6 +144,20 @@ def test_stalled_upstream_gives_its_thread_back(server, origin):
     assert get("/len/777").body == pattern(777)
 
 
+def test_trickling_upstream_is_ended_by_the_low_speed_bound(server, origin):
+    """An upstream that sends one byte every 5 s never trips a receive
+    time-out; the low-speed bound (1 byte a second over 30 s) ends the fetch,
+    which is answered with what came and not stored."""
+    path = "/trickle/1000/5000"
+    started = time.monotonic()
+    answer = get(path, timeout=120)
+    elapsed = time.monotonic() - started
+    assert answer.closed and elapsed < 90, "the trickle held the fetch for %.0f s" % elapsed
+    assert len(answer.body) < 1000
+    assert not (server.cache / md5_hex(path)).exists()
+    assert leftovers(server.cache) == []
+
+
 def test_full_cache_file_system_serves_but_stores_nothing_partial(make_server, origin, mount_tmpfs):
     server = make_server()
     mount_tmpfs(server.cache, "size=1m")

@@ -35,6 +35,7 @@ Routes (the query string is ignored for routing but recorded):
     /stall/<n>/<m>/<seconds>  announces n, sends m, silent <seconds> (<= 120),
                               then closes
     /slow/<n>/<ms>            announces n, 1 KiB pieces <ms> apart
+    /trickle/<n>/<ms>         announces n, one byte every <ms>
     /delay/<ms>/<n>           waits <ms>, then answers like /len/<n>
     anything else             a file under --root, or 404
 
@@ -316,6 +317,13 @@ def route_slow(ex, n, ms):
     ex.send_pattern(n, piece=1024, gap=gap)
 
 
+def route_trickle(ex, n, ms):
+    n = _bounded(n, MAX_BODY)
+    gap = min(int(ms) / 1000.0, MAX_WAIT_SECONDS)
+    ex.send_head(200, [("Content-Length", str(n))])
+    ex.send_pattern(n, piece=1, gap=gap)
+
+
 def route_delay(ex, ms, n):
     time.sleep(min(int(ms) / 1000.0, MAX_WAIT_SECONDS))
     route_len(ex, n)
@@ -332,6 +340,7 @@ ROUTES = [
     (re.compile(r"/long/(\d+)/(\d+)"), route_long),
     (re.compile(r"/stall/(\d+)/(\d+)/(\d+(?:\.\d+)?)"), route_stall),
     (re.compile(r"/slow/(\d+)/(\d+)"), route_slow),
+    (re.compile(r"/trickle/(\d+)/(\d+)"), route_trickle),
     (re.compile(r"/delay/(\d+)/(\d+)"), route_delay),
 ]
 
