@@ -1,10 +1,10 @@
 // Process entry of Quillet.exe and its static objects.
 #include <windows.h>
 #include <commctrl.h>
-#include <objbase.h>
 #include <shlobj.h>
 
 #include "app/client_app.h"
+#include "app/ole_apartment.h"
 #include "app/start_arguments.h"
 #include "server/http_server.h"
 #include "ui/framework/message_loop.h"
@@ -21,7 +21,8 @@ static CClientApp g_app(g_httpServer);
 int WINAPI wWinMain(HINSTANCE hInstance, HINSTANCE, PWSTR pszArguments, int)
 {
     g_hInstance = hInstance;
-    CoInitialize(nullptr);
+    // A player pastes a code into the launcher's page: OLE, not COM alone.
+    COleApartment apartment;
     INITCOMMONCONTROLSEX icc = {sizeof(icc), ICC_BAR_CLASSES};
     InitCommonControlsEx(&icc);
     g_appModule.Init(hInstance);
@@ -35,6 +36,5 @@ int WINAPI wWinMain(HINSTANCE hInstance, HINSTANCE, PWSTR pszArguments, int)
     g_app.Run(arguments.bReopen);
 
     g_appModule.Term();
-    CoUninitialize();
     return 0;
 }

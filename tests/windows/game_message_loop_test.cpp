@@ -5,9 +5,11 @@
 
 #include <gtest/gtest.h>
 
+#include <thread>
 #include <utility>
 #include <vector>
 
+#include "app/ole_apartment.h"
 #include "ui/framework/ax_host.h"
 
 namespace {
@@ -78,6 +80,53 @@ TEST(GameMessageLoop, OffersInputToTheBrowserHostFirst)
 
     DestroyWindow(other);
     DestroyWindow(game);
+}
+
+// A drop target that takes nothing, for registering a window.
+class CRefusingDropTarget : public IDropTarget {
+public:
+    STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override
+    {
+        if (riid != IID_IUnknown && riid != IID_IDropTarget) {
+            *ppv = nullptr;
+            return E_NOINTERFACE;
+        }
+        *ppv = this;
+        return S_OK;
+    }
+    STDMETHODIMP_(ULONG) AddRef() override { return 2; }
+    STDMETHODIMP_(ULONG) Release() override { return 1; }
+    STDMETHODIMP DragEnter(IDataObject*, DWORD, POINTL, DWORD* effect) override { return Refuse(effect); }
+    STDMETHODIMP DragOver(DWORD, POINTL, DWORD* effect) override { return Refuse(effect); }
+    STDMETHODIMP DragLeave() override { return S_OK; }
+    STDMETHODIMP Drop(IDataObject*, DWORD, POINTL, DWORD* effect) override { return Refuse(effect); }
+
+private:
+    static HRESULT Refuse(DWORD* effect)
+    {
+        *effect = DROPEFFECT_NONE;
+        return S_OK;
+    }
+};
+
+TEST(MainThreadApartment, OffersTheClipboardAndDragAndDropToTheBrowsers)
+{
+    // On a thread of its own, set up as the program's main thread is: the
+    // browser controls paste through the OLE clipboard and take drops.
+    HRESULT clipboard = E_FAIL, registered = E_FAIL;
+    std::thread([&] {
+        COleApartment apartment;
+        IDataObject* data = nullptr;
+        clipboard = OleGetClipboard(&data);
+        if (data) data->Release();
+        HWND window = CreateWindowW(L"STATIC", L"", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr, nullptr, nullptr);
+        CRefusingDropTarget target;
+        registered = RegisterDragDrop(window, &target);
+        if (SUCCEEDED(registered)) RevokeDragDrop(window);
+        DestroyWindow(window);
+    }).join();
+    EXPECT_EQ(S_OK, clipboard);
+    EXPECT_EQ(S_OK, registered);
 }
 
 }  // namespace

@@ -109,6 +109,40 @@ TEST_F(GameWindow, StartsAtWorkAreaSizeWithItsBrowserAndTitle)
     EXPECT_EQ(TRUE, Shell_NotifyIconW(NIM_MODIFY, &m_game->m_nid)) << "the tray icon exists";
 }
 
+TEST_F(GameWindow, ThePageHasTheKeysAndNoPictureButtonEverKeepsThem)
+{
+    auto onPage = [&](HWND focus) {
+        return focus && (focus == m_game->m_wndBrowserHost || IsChild(m_game->m_wndBrowserHost, focus));
+    };
+    EXPECT_TRUE(onPage(GetFocus())) << "at start";
+
+    // A click, as the mouse gives it, and a focus given by hand (the dialog
+    // manager's tab key) both leave the focus off the button.
+    HWND restore = m_game->m_btnRestore.m_hWnd;
+    SendMessageW(restore, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(2, 2));
+    SendMessageW(restore, WM_LBUTTONUP, 0, MAKELPARAM(2, 2));
+    Pump();
+    EXPECT_NE(SIZE_TYPE_MAXIMIZED, m_game->m_nSizeState) << "the click did its action";
+    EXPECT_TRUE(onPage(GetFocus())) << "after a button's action";
+    SetFocus(m_game->m_btnClose.m_hWnd);
+    EXPECT_NE(m_game->m_btnClose.m_hWnd, GetFocus());
+    EXPECT_EQ(0, GetWindowLongW(m_game->m_btnClose.m_hWnd, GWL_STYLE) & WS_TABSTOP);
+
+    // So Space, which the page leaves alone, presses nothing: no exit question.
+    MessageBoxAnswerer answerer(L"提示", IDCANCEL);
+    HWND focus = GetFocus();
+    SendMessageW(focus, WM_KEYDOWN, VK_SPACE, 0);
+    SendMessageW(focus, WM_CHAR, L' ', 0);
+    SendMessageW(focus, WM_KEYUP, VK_SPACE, 0);
+    Pump();
+    EXPECT_EQ(0, answerer.Count(L"正在游戏中，是否确认退出游戏？"));
+
+    // After hiding and F9, the page has the keys again.
+    SendMessageW(m_hWnd, WM_HOTKEY, HOTKEY_TOGGLE, 0);
+    SendMessageW(m_hWnd, WM_HOTKEY, HOTKEY_TOGGLE, 0);
+    EXPECT_TRUE(onPage(GetFocus())) << "after F9";
+}
+
 TEST_F(GameWindow, HitTestEdgesBeatCorners)
 {
     for (int origin : {100, -700}) {
@@ -260,6 +294,14 @@ TEST_F(GameWindow, F9HidesAndShowsKeepingMinimised)
     ShowWindow(m_hWnd, SW_HIDE);
     SendMessageW(m_hWnd, WM_TRAYICON, TRAY_ICON_ID, WM_LBUTTONDBLCLK);
     EXPECT_TRUE(IsWindowVisible(m_hWnd));
+
+    // A restarted Explorer has lost every tray icon, and says so: the icon
+    // comes back.
+    NOTIFYICONDATAW nid = m_game->m_nid;
+    ASSERT_TRUE(Shell_NotifyIconW(NIM_DELETE, &nid));
+    ASSERT_FALSE(Shell_NotifyIconW(NIM_MODIFY, &nid));
+    SendMessageW(m_hWnd, RegisterWindowMessageW(L"TaskbarCreated"), 0, 0);
+    EXPECT_TRUE(Shell_NotifyIconW(NIM_MODIFY, &nid)) << "the tray icon is back";
 }
 
 TEST_F(GameWindow, MenuCommandsRunTheirActions)

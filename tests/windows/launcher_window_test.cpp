@@ -57,6 +57,15 @@ DWORD HostUiFlags(HWND hWndHost)
     return info.dwFlags;
 }
 
+// The window that has the keyboard focus on the thread of hWnd.
+HWND FocusOf(HWND hWnd)
+{
+    GUITHREADINFO info = {};
+    info.cbSize = sizeof(info);
+    GetGUIThreadInfo(GetWindowThreadProcessId(hWnd, nullptr), &info);
+    return info.hwndFocus;
+}
+
 RECT Rect(HWND hWnd)
 {
     RECT rect = {};
@@ -85,9 +94,12 @@ TEST_F(LauncherWindow, CentredLayeredPictureWithTheDialogOverIt)
     DWORD flags = 0;
     DWORD hostFlags = 0;
     bool stillOpen = false;
+    HWND focusAtStart = nullptr, focusAfterMove = nullptr, closeButton = nullptr;
     INT_PTR result = RunLauncher(launcher, [&] {
         HWND hWnd = launcher.m_hWnd;
         HWND standard = launcher.m_frame.Dialog()->GetHwnd();
+        closeButton = GetDlgItem(standard, IDC_LAUNCHER_CLOSE);
+        focusAtStart = FocusOf(hWnd);
         window = Rect(hWnd);
         dialog = Rect(standard);
         style = GetWindowLongW(hWnd, GWL_STYLE);
@@ -105,6 +117,7 @@ TEST_F(LauncherWindow, CentredLayeredPictureWithTheDialogOverIt)
         moved = Rect(hWnd);
         WaitUntil([&] { return SameRect(Rect(standard), moved); }, 5000);
         followed = Rect(standard);
+        focusAfterMove = FocusOf(hWnd);
         PostMessageW(standard, WM_COMMAND, MAKEWPARAM(IDC_LAUNCHER_START, BN_CLICKED), 0);
     });
 
@@ -123,6 +136,10 @@ TEST_F(LauncherWindow, CentredLayeredPictureWithTheDialogOverIt)
     EXPECT_NE(0u, flags & LWA_COLORKEY);
     EXPECT_NE(0u, hostFlags & DOCHOSTUIFLAG_SCROLL_NO) << "the game-code page may show scroll bars";
     EXPECT_TRUE(stillOpen);
+    // Space must never reach the close button, which would end the program.
+    EXPECT_NE(closeButton, focusAtStart);
+    EXPECT_NE(closeButton, focusAfterMove);
+    EXPECT_EQ(0, GetWindowLongW(closeButton, GWL_STYLE) & WS_TABSTOP);
     EXPECT_EQ(1, result);
     EXPECT_GE(handOver.m_nChosen, 1) << "the start command chooses the game window";
     EXPECT_EQ(L"", handOver.m_url);
@@ -145,6 +162,34 @@ TEST_F(LauncherWindow, PlayPageNavigationHandsOverItself)
     EXPECT_EQ(1, result);
     EXPECT_EQ(play + GAME_URL_ADDITION, handOver.m_url);
     EXPECT_GE(handOver.m_nChosen, 1);
+}
+
+TEST_F(LauncherWindow, IconsLastAsLongAsTheWindow)
+{
+    FakeHandOver handOver;
+    CTranslucentDlg launcher(&handOver, L"http://127.0.0.1:1/client/gamecode/kolt/");
+    HICON icons[2] = {};
+    bool shownWithoutIcons = false;
+    RunLauncher(launcher, [&] {
+        HWND hWnd = launcher.m_hWnd;
+        icons[0] = reinterpret_cast<HICON>(SendMessageW(hWnd, WM_GETICON, ICON_BIG, 0));
+        icons[1] = reinterpret_cast<HICON>(SendMessageW(hWnd, WM_GETICON, ICON_SMALL, 0));
+        // The launcher's own way out: a WM_DESTROY that ends its modal loop;
+        // the window is shown until the loop has ended.
+        SendMessageW(hWnd, WM_DESTROY, 0, 0);
+        ICONINFO info = {};
+        for (HICON icon : icons) {
+            if (IsWindow(hWnd) && !GetIconInfo(icon, &info)) shownWithoutIcons = true;
+            if (info.hbmColor) DeleteObject(info.hbmColor);
+            if (info.hbmMask) DeleteObject(info.hbmMask);
+        }
+    });
+    EXPECT_FALSE(shownWithoutIcons) << "an icon went while its window was still there";
+    for (HICON icon : icons) {
+        ICONINFO info = {};
+        ASSERT_NE(nullptr, icon);
+        EXPECT_FALSE(GetIconInfo(icon, &info)) << "an icon outlived its window";
+    }
 }
 
 // The close button ends the whole process at once with exit code 0, before

@@ -257,6 +257,11 @@ LRESULT CALLBACK HostWindowProc(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lPar
         host->FitToClient();
     } else if (uMsg == WM_ERASEBKGND && host && host->Control()) {
         return 1;   // the control paints the whole area
+    } else if (uMsg == WM_SETFOCUS) {
+        // The focus belongs to the control's own window, where the page
+        // takes the keys.
+        if (HWND control = GetWindow(hWnd, GW_CHILD)) SetFocus(control);
+        return 0;
     }
     return DefWindowProcW(hWnd, uMsg, wParam, lParam);
 }

@@ -7,7 +7,8 @@
 
 // The big and the small icon of one window, loaded from an icon resource of
 // the program. They belong to this object: Destroy (or the destructor)
-// destroys them, which their window's WM_DESTROY does.
+// destroys them, which their window does once it is gone (WM_NCDESTROY for
+// the launcher, whose posted WM_DESTROY only ends its modal loop).
 class CWindowIcons {
 public:
     // Loads both sizes and sets them on hWnd; returns the small one, which

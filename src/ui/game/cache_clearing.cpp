@@ -64,7 +64,12 @@ bool DeleteFolderContents(const std::wstring& folder)
         if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY)) {
             SetFileAttributesW(path.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY);
         }
-        if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+        if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) &&
+            (found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+            // A junction or a link to a folder: the link goes, never what it
+            // points to.
+            RemoveDirectoryW(path.c_str());
+        } else if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
             DeleteFolderContents(path);
             RemoveDirectoryW(path.c_str());
         } else {

@@ -11,9 +11,10 @@
 bool DeleteUrlCacheEntries();
 
 // Deletes everything inside folder, at every depth, read-only files too, but
-// keeps each "desktop.ini" (in any letter case) and the folder itself. What
-// cannot be deleted stays and the walk goes on. False when the folder cannot
-// be searched.
+// keeps each "desktop.ini" (in any letter case) and the folder itself. A
+// junction or symbolic link is removed itself, never followed: what it
+// points to stays. What cannot be deleted stays and the walk goes on. False
+// when the folder cannot be searched.
 bool DeleteFolderContents(const std::wstring& folder);
 
 // The three clearings in order, then "清空完成！" in a message box owned by

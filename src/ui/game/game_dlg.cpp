@@ -63,6 +63,7 @@ void CGameDlg::ConfirmExit()
 void CGameDlg::ToggleVisible()
 {
     ShowWindow(m_hWnd, IsWindowVisible(m_hWnd) ? SW_HIDE : SW_SHOW);
+    FocusBrowser();
 }
 
 void CGameDlg::RefreshPage()
@@ -114,6 +115,10 @@ void CGameDlg::ShowMenu(int menuId)
         }
     }
     TrackPopupMenu(popup, TPM_RIGHTBUTTON, cursor.x, cursor.y, 0, GetActiveWindow(), nullptr);
+    // The documented pairing of SetForegroundWindow before a tray menu: a
+    // message to the window after it, or the menu may stay open when the
+    // player clicks elsewhere, or close at once the next time.
+    PostMessageW(m_nid.hWnd, WM_NULL, 0, 0);
     DestroyMenu(menu);
 }
 
@@ -208,7 +213,9 @@ LRESULT CGameDlg::OnInitDialog(UINT, WPARAM, LPARAM, BOOL&)
         PostQuitMessage(1);
         return FALSE;
     }
-    return TRUE;
+    // The page has the keys from the start, not the first picture button.
+    SetFocus(m_wndBrowserHost);
+    return FALSE;
 }
 
 LRESULT CGameDlg::OnDestroy(UINT, WPARAM, LPARAM, BOOL&)
@@ -338,9 +345,15 @@ LRESULT CGameDlg::OnButton(WORD, WORD id, HWND, BOOL& bHandled)
     case IDC_GAME_HIDE: ShowWindow(m_hWnd, SW_HIDE); break;
     case IDC_GAME_MENU:
     case IDC_GAME_LOGO: ShowMainMenu(); break;
-    default: bHandled = FALSE; break;
+    default: bHandled = FALSE; return 0;
     }
+    FocusBrowser();
     return 0;
+}
+
+void CGameDlg::FocusBrowser()
+{
+    if (m_wndBrowserHost && IsWindow(m_wndBrowserHost) && IsWindowVisible(m_hWnd)) SetFocus(m_wndBrowserHost);
 }
 
 LRESULT CGameDlg::OnMenuCommand(WORD, WORD id, HWND, BOOL&)
@@ -364,6 +377,14 @@ LRESULT CGameDlg::OnHotKey(UINT, WPARAM wParam, LPARAM, BOOL& bHandled)
     if (wParam == HOTKEY_TOGGLE) ToggleVisible();
     if (wParam == HOTKEY_REFRESH && GetForegroundWindow() == m_hWnd) RefreshPage();
     bHandled = FALSE;
+    return 0;
+}
+
+const UINT WM_TASKBARCREATED = RegisterWindowMessageW(L"TaskbarCreated");
+
+LRESULT CGameDlg::OnTaskbarCreated(UINT, WPARAM, LPARAM, BOOL&)
+{
+    if (m_nid.hWnd) Shell_NotifyIconW(NIM_ADD, &m_nid);
     return 0;
 }
 

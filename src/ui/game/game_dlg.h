@@ -21,6 +21,8 @@ const UINT WM_TRAYICON = WM_USER + 5;
 const int HOTKEY_REFRESH = 116;
 const int HOTKEY_TOGGLE = 120;
 const UINT TRAY_ICON_ID = 128;
+// Sent to every top-level window when the taskbar is created.
+extern const UINT WM_TASKBARCREATED;
 const size_t TITLE_CHARS = 256;
 
 class CGameDlg : public CDialogImpl<CGameDlg>,
@@ -75,6 +77,7 @@ public:
         COMMAND_ID_HANDLER(ID_TRAY_EXIT, OnMenuCommand)
         MESSAGE_HANDLER(WM_HOTKEY, OnHotKey)
         MESSAGE_HANDLER(WM_TRAYICON, OnTrayIcon)
+        MESSAGE_HANDLER(WM_TASKBARCREATED, OnTaskbarCreated)
         REFLECT_NOTIFICATIONS()
     END_MSG_MAP()
 
@@ -121,6 +124,12 @@ private:
     LRESULT OnMenuCommand(WORD, WORD id, HWND, BOOL&);
     LRESULT OnHotKey(UINT, WPARAM wParam, LPARAM, BOOL& bHandled);
     LRESULT OnTrayIcon(UINT, WPARAM, LPARAM lParam, BOOL&);
+    // Gives the keyboard focus to the page, while the window is shown.
+    void FocusBrowser();
+    // Explorer started anew (after a crash, or a restart) and lost every
+    // tray icon: the icon is added again, the only way back to a hidden
+    // game window besides F9.
+    LRESULT OnTaskbarCreated(UINT, WPARAM, LPARAM, BOOL&);
 
     const VARIANT* m_pGameUrl;
 };

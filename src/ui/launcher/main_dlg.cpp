@@ -61,6 +61,12 @@ LRESULT CMainDlg::OnInitDialog(UINT, WPARAM, LPARAM, BOOL&)
     });
     SetWindowTextW(m_hWnd, WINDOW_TITLE);
     m_colorKey.Apply(m_hWnd);
+    // The page has the keys, not the close button that would otherwise be
+    // the first tab stop.
+    if (m_wndBrowserHost) {
+        SetFocus(m_wndBrowserHost);
+        return FALSE;
+    }
     return TRUE;
 }
 
@@ -85,7 +91,7 @@ void CMainDlg::SetUpBrowser()
     NavigateSilently(browser.Get(), CVariant(m_gameCodeUrl.c_str()).Get());
 }
 
-LRESULT CMainDlg::OnDestroy(UINT, WPARAM, LPARAM, BOOL& bHandled)
+LRESULT CMainDlg::OnNcDestroy(UINT, WPARAM, LPARAM, BOOL& bHandled)
 {
     m_icons.Destroy();
     bHandled = FALSE;

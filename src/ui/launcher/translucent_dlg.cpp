@@ -45,7 +45,13 @@ LRESULT CTranslucentDlg::OnDestroy(UINT, WPARAM, LPARAM, BOOL&)
 {
     m_pHandOver->ChooseGameWindow();
     if (g_hKeyboardHook) UnhookWindowsHookEx(g_hKeyboardHook);
-    m_icons.Destroy();
     EndDialog(1);
+    return 0;
+}
+
+LRESULT CTranslucentDlg::OnNcDestroy(UINT, WPARAM, LPARAM, BOOL& bHandled)
+{
+    m_icons.Destroy();
+    bHandled = FALSE;
     return 0;
 }

@@ -28,6 +28,7 @@ public:
         REFLECT_NOTIFICATIONS()
         MESSAGE_HANDLER(WM_SIZE, OnSize)
         MESSAGE_HANDLER(WM_DESTROY, OnDestroy)
+        MESSAGE_HANDLER(WM_NCDESTROY, OnNcDestroy)
     END_MSG_MAP()
 
     CTranslucentFrame m_frame;
@@ -39,6 +40,9 @@ private:
     LRESULT OnMove(UINT, WPARAM, LPARAM lParam, BOOL&);
     LRESULT OnSize(UINT, WPARAM, LPARAM lParam, BOOL&);
     LRESULT OnDestroy(UINT, WPARAM, LPARAM, BOOL&);
+    // The icons go once the window is gone: the posted WM_DESTROY only ends
+    // the modal loop, and the window is shown until it has.
+    LRESULT OnNcDestroy(UINT, WPARAM, LPARAM, BOOL&);
 
     IGameHandOver* m_pHandOver;
     std::wstring m_gameCodeUrl;

@@ -57,12 +57,12 @@ void CTranslucentFrame::Place(IStandardDialog* pDialog, HWND hWnd, int x, int y)
 
 void CTranslucentFrame::MoveDialog(int x, int y)
 {
-    if (m_pDialog) SetWindowPos(m_pDialog->GetHwnd(), nullptr, x, y, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
+    if (m_pDialog) SetWindowPos(m_pDialog->GetHwnd(), nullptr, x, y, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
 void CTranslucentFrame::SizeDialog(int cx, int cy)
 {
-    if (m_pDialog) SetWindowPos(m_pDialog->GetHwnd(), nullptr, 0, 0, cx, cy, SWP_NOMOVE | SWP_NOZORDER);
+    if (m_pDialog) SetWindowPos(m_pDialog->GetHwnd(), nullptr, 0, 0, cx, cy, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
 void CTranslucentFrame::ApplyLayer(HWND hWnd)

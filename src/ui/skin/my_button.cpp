@@ -19,6 +19,8 @@ bool MyButton::Attach(HWND hWndButton, int normalId, int hoverId, int pressedId,
     m_bHover = 0;
     m_bPressed = 0;
     SubclassWindow(hWndButton);
+    // A picture button is clicked with the mouse only: it is no tab stop.
+    SetWindowLongPtrW(hWndButton, GWL_STYLE, GetWindowLongPtrW(hWndButton, GWL_STYLE) & ~WS_TABSTOP);
     m_imgNormal.Load(MAKEINTRESOURCEW(normalId));
     m_imgHover.Load(MAKEINTRESOURCEW(hoverId));
     m_imgPressed.Load(MAKEINTRESOURCEW(pressedId));
@@ -47,6 +49,16 @@ LRESULT MyButton::OnMouseMove(UINT, WPARAM, LPARAM, BOOL& bHandled)
     RepaintNow();
     TRACKMOUSEEVENT track = {sizeof(track), TME_LEAVE, m_hWnd, 0};
     _TrackMouseEvent(&track);
+    return 0;
+}
+
+LRESULT MyButton::OnSetFocus(UINT, WPARAM wParam, LPARAM, BOOL&)
+{
+    // A picture button never keeps the focus, so that no key a page leaves
+    // alone (Space, Enter) can press it: the focus goes back where it was,
+    // or to the dialog. The click itself needs no focus.
+    HWND previous = reinterpret_cast<HWND>(wParam);
+    SetFocus(previous && IsWindow(previous) ? previous : GetParent(m_hWnd));
     return 0;
 }
 

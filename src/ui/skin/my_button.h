@@ -43,6 +43,7 @@ public:
     BEGIN_MSG_MAP(MyButton)
         MESSAGE_HANDLER(WM_ERASEBKGND, OnEraseBackground)
         MESSAGE_HANDLER(WM_MOUSEMOVE, OnMouseMove)
+        MESSAGE_HANDLER(WM_SETFOCUS, OnSetFocus)
         MESSAGE_HANDLER(WM_LBUTTONDOWN, OnLButtonDown)
         MESSAGE_HANDLER(WM_LBUTTONUP, OnLButtonUp)
         MESSAGE_HANDLER(WM_MOUSELEAVE, OnMouseLeave)
@@ -52,6 +53,7 @@ public:
 private:
     LRESULT OnEraseBackground(UINT, WPARAM, LPARAM, BOOL&);
     LRESULT OnMouseMove(UINT, WPARAM, LPARAM, BOOL& bHandled);
+    LRESULT OnSetFocus(UINT, WPARAM wParam, LPARAM, BOOL&);
     LRESULT OnLButtonDown(UINT, WPARAM, LPARAM, BOOL& bHandled);
     LRESULT OnLButtonUp(UINT, WPARAM, LPARAM, BOOL& bHandled);
     LRESULT OnMouseLeave(UINT, WPARAM, LPARAM, BOOL& bHandled);
