@@ -70,10 +70,16 @@ public:
 
     bool Read(void* pBuffer, uint32_t nSize, uint32_t* pnRead) override
     {
+        *pnRead = 0;
+        // InternetReadFile waits until the whole size has arrived: asking
+        // first what has arrived returns as soon as anything has, so that
+        // the low-speed bound is looked at while an upstream trickles.
+        DWORD available = 0;
+        if (!InternetQueryDataAvailable(m_request.get(), &available, 0, 0)) return false;
+        if (available == 0) return true;   // the end of the body
         DWORD read = 0;
-        BOOL ok = InternetReadFile(m_request.get(), pBuffer, nSize, &read);
-        *pnRead = ok ? read : 0;
-        if (!ok) return false;
+        if (!InternetReadFile(m_request.get(), pBuffer, available < nSize ? available : nSize, &read)) return false;
+        *pnRead = read;
         // The low-speed bound, window by window.
         m_nWindowBytes += read;
         DWORD now = ::GetTickCount();
