@@ -4,11 +4,14 @@
 //
 //   node page_load.js < plan.json > results.json
 //
-// plan.json: [{"label": ..., "urls": [url, ...], "warm": false}, ...]. Every
-// url is loaded in a browser context of its own (a fresh profile: nothing in
-// the browser's cache), except with "warm": then each url is loaded twice in
-// one context and the second load, served from the browser's own cache
-// where the answers allow it, is the one measured. One browser process
+// plan.json: [{"label": ..., "urls": [url, ...], "warm": false,
+// "headers": {...}}, ...]. Every url is loaded in a browser context of its
+// own (a fresh profile: nothing in the browser's cache), except with "warm":
+// then each url is loaded twice in one context and the second load, served
+// from the browser's own cache where the answers allow it, is the one
+// measured. "headers" are sent with every request of the context, in place
+// of the browser's own of the same name ({"Connection": "Keep-Alive"} makes
+// Chromium ask as the player's browser control does). One browser process
 // serves the whole plan.
 const { chromium } = require("playwright-core");
 
@@ -32,7 +35,7 @@ async function main() {
         for (const row of plan) {
             const loads = [];
             for (const url of row.urls) {
-                const context = await browser.newContext();
+                const context = await browser.newContext({ extraHTTPHeaders: row.headers || {} });
                 const page = await context.newPage();
                 let loaded = await loadOnce(page, url);
                 if (row.warm) loaded = await loadOnce(page, url);

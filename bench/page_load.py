@@ -15,7 +15,9 @@ and its body goes out at R bytes a second per connection. A cold load asks
 for paths no cache has seen (a run id in every query string, which the CDN
 ignores and every cache keys on), a warm one for the paths of a cold load
 before it. Every row is the median of LOADS loads, each in a fresh browser
-profile, and counts what reached the CDN.
+profile, and counts what reached the CDN. Every request carries the player's
+own "Connection: Keep-Alive" (PLAYER_HEADERS); the warm rows of each server
+are measured once more with Chromium's own header, for reference.
 
 Used by bench.py (make bench, or bench.py --only page)."""
 
@@ -41,6 +43,11 @@ PROXY_PORT = 18430
 LOCAL_PORT = 12315
 NODE_MODULES = Path(os.environ.get("QUILLET_CACHE", Path.home() / ".cache" / "quillet")) / "bench-node" / "node_modules"
 SETTINGS = [("D = 40 ms, R = 2 MiB/s per connection", 40, 2 << 20), ("D = 0, R unlimited", 0, 0)]
+# The player's browser control asks for keep-alive with exactly this header
+# line; Chromium's own is "Connection: keep-alive". Every row sends the
+# player's, and each server keeps one row with Chromium's own for reference.
+PLAYER_HEADERS = {"Connection": "Keep-Alive"}
+CHROMIUM_HEADERS = {}
 
 PAGE = """<!doctype html>
 <html><head><meta charset="utf-8"><title>scene</title><link rel="icon" href="data:,"></head>
@@ -217,12 +224,15 @@ def scene_url(port, run):
     return f"http://127.0.0.1:{port}/scene/index.html?run={run}"
 
 
-def measure_row(label, port, cdn, runs, warm=False, bytes_expected=None):
-    """Loads the scene once per run id through port; returns the row."""
+def measure_row(label, port, cdn, runs, warm=False, bytes_expected=None, headers=PLAYER_HEADERS):
+    """Loads the scene once per run id through port, sending headers with
+    every request; returns the row."""
+    if headers is CHROMIUM_HEADERS:
+        label += " (Chromium's own Connection header)"
     cdn.reset()
     try:
         loads = run_plan([{"label": label, "urls": [scene_url(port, run) for run in runs],
-                           "warm": warm}])[0]["loads"]
+                           "warm": warm, "headers": headers}])[0]["loads"]
     except SystemExit as failure:
         # A load that never ended is reported, and the other rows go on.
         log(f"{label}: {failure}")
@@ -259,6 +269,9 @@ def measure_setting(name, delay_ms, rate, work, local_servers, scene_bytes):
                                         bytes_expected=scene_bytes))
                 rows.append(measure_row(f"{server.name}, warm", LOCAL_PORT, cdn,
                                         [f"{server.name}-{tag}-0"] * LOADS, bytes_expected=scene_bytes))
+                rows.append(measure_row(f"{server.name}, warm", LOCAL_PORT, cdn,
+                                        [f"{server.name}-{tag}-0"] * LOADS, bytes_expected=scene_bytes,
+                                        headers=CHROMIUM_HEADERS))
             finally:
                 server.stop()
         log(f"page load ({name}): nginx proxy_cache")
@@ -269,6 +282,8 @@ def measure_setting(name, delay_ms, rate, work, local_servers, scene_bytes):
                                     [f"proxy-{tag}-{k}" for k in range(LOADS)], bytes_expected=scene_bytes))
             rows.append(measure_row("nginx proxy_cache, warm", PROXY_PORT, cdn, [f"proxy-{tag}-0"] * LOADS,
                                     bytes_expected=scene_bytes))
+            rows.append(measure_row("nginx proxy_cache, warm", PROXY_PORT, cdn, [f"proxy-{tag}-0"] * LOADS,
+                                    bytes_expected=scene_bytes, headers=CHROMIUM_HEADERS))
         finally:
             proxy.stop()
     finally:
