@@ -1,5 +1,6 @@
 #include "app/update_signature.h"
 
+#include <windows.h>
 #include <softpub.h>
 #include <wincrypt.h>
 #include <wintrust.h>
@@ -15,23 +16,23 @@ namespace {
 const LONGLONG MAX_PROGRAM_BYTES = 256LL << 20;
 const DWORD ENCODING = X509_ASN_ENCODING | PKCS_7_ASN_ENCODING;
 
-struct CHandleCloser {
+struct CHandleDeleter {
     void operator()(HANDLE handle) const { CloseHandle(handle); }
 };
-struct CMessageCloser {
+struct CMessageDeleter {
     void operator()(HCRYPTMSG message) const { CryptMsgClose(message); }
 };
-struct CStoreCloser {
+struct CStoreDeleter {
     void operator()(HCERTSTORE store) const { CertCloseStore(store, 0); }
 };
-struct CCertificateFreer {
+struct CCertificateDeleter {
     void operator()(PCCERT_CONTEXT certificate) const { CertFreeCertificateContext(certificate); }
 };
 
 // A program file read whole, and held open so that nobody can write it
 // while it is verified.
 struct ProgramFile {
-    CScopedHandle<HANDLE, CHandleCloser> handle;
+    CScopedHandle<HANDLE, CHandleDeleter> handle;
     std::vector<uint8_t> bytes;
     AuthenticodeLayout layout;
 };
@@ -155,7 +156,7 @@ ProgramPublisher ReadProgramPublisher(const std::wstring& path)
 
     ByteSpan signature;
     if (!ReadEmbeddedSignature(file.bytes.data(), file.bytes.size(), file.layout, &signature)) return publisher;
-    CScopedHandle<HCRYPTMSG, CMessageCloser> message(CryptMsgOpenToDecode(ENCODING, 0, 0, 0, nullptr, nullptr));
+    CScopedHandle<HCRYPTMSG, CMessageDeleter> message(CryptMsgOpenToDecode(ENCODING, 0, 0, 0, nullptr, nullptr));
     if (!message.Get() || !CryptMsgUpdate(message.Get(), file.bytes.data() + signature.offset,
                                           static_cast<DWORD>(signature.length), TRUE)) {
         return publisher;
@@ -164,10 +165,10 @@ ProgramPublisher ReadProgramPublisher(const std::wstring& path)
     if (!CryptMsgGetParam(message.Get(), CMSG_SIGNER_CERT_INFO_PARAM, 0, nullptr, &size)) return publisher;
     std::vector<uint8_t> signerInfo(size);
     if (!CryptMsgGetParam(message.Get(), CMSG_SIGNER_CERT_INFO_PARAM, 0, signerInfo.data(), &size)) return publisher;
-    CScopedHandle<HCERTSTORE, CStoreCloser> store(
+    CScopedHandle<HCERTSTORE, CStoreDeleter> store(
         CertOpenStore(CERT_STORE_PROV_MSG, ENCODING, 0, 0, message.Get()));
     if (!store.Get()) return publisher;
-    CScopedHandle<PCCERT_CONTEXT, CCertificateFreer> signer(CertGetSubjectCertificateFromStore(
+    CScopedHandle<PCCERT_CONTEXT, CCertificateDeleter> signer(CertGetSubjectCertificateFromStore(
         store.Get(), ENCODING, reinterpret_cast<CERT_INFO*>(signerInfo.data())));
     if (!signer.Get()) return publisher;
     const CERT_NAME_BLOB& subject = signer.Get()->pCertInfo->Subject;

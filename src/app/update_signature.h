@@ -6,8 +6,6 @@
 // keeps to the MD5 alone.
 #pragma once
 
-#include <windows.h>
-
 #include <cstdint>
 #include <string>
 #include <vector>

@@ -189,6 +189,7 @@ SharedOutBuf CResourceCache::Obtain(const std::string& path, std::unique_ptr<CPe
     // Whatever the store does later, the body fetched is everybody's now.
     registration->Publish(body);
     if (keep) {
+        // Runs when the caller lets go of it; without a caller to hold it, now.
         auto store = std::make_unique<CPendingStore>(*this, std::move(registration), name, body);
         if (pStore) *pStore = std::move(store);
     }
