@@ -53,6 +53,7 @@ def test_demo_game_loads_every_resource_through_the_local_server(game_online, or
     for name in RESOURCES:
         assert origin.count(f"/wz_cdn/cdn/demo/{name}") == 1, name
         cached = game_online / "wz_cdn" / "cdn" / hashlib.md5(f"/wz_cdn/cdn/demo/{name}".encode()).hexdigest()
+        assert wait_until(cached.exists, 10), name   # stored just after the answer
         assert cached.read_bytes() == (GAME / name).read_bytes(), name
 
     # A second load, in a fresh browser profile, asks the upstream for nothing.

@@ -50,7 +50,9 @@ def test_serves_resources_while_the_game_runs_and_exit_ends_it_at_once(prefix, o
         assert wait_until(serving, 60)
         data = curl("http://127.0.0.1:12315/len/3000").stdout
         assert data == bytes((i * 31 + 7) & 0xFF for i in range(3000))
+        # Stored once its bytes are on the disk, just after the answer.
         cached = folder / "wz_cdn" / "cdn" / hashlib.md5(b"/len/3000").hexdigest()
+        assert wait_until(cached.exists, 10)
         assert cached.read_bytes() == data
         assert curl("http://127.0.0.2:12315/len/1").returncode == 7, "other local addresses are refused"
 

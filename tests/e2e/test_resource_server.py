@@ -32,7 +32,10 @@ def test_serves_curl_and_caches_under_its_working_directory(server, origin):
     assert head.startswith(b"HTTP/1.0 200 OK\r\n")
     assert b"\r\nContent-Length: 5000\r\n" in head
     assert body == bytes((i * 31 + 7) & 0xFF for i in range(5000))
+    # The file takes its name once its bytes are on the disk, just after
+    # the answer.
     cached = server / "wz_cdn" / "cdn" / hashlib.md5(b"/len/5000").hexdigest()
+    assert wait_until(cached.exists, 10)
     assert cached.read_bytes() == body
     assert origin.count("/len/5000") == 1
     assert curl("http://127.0.0.1:12315/len/5000").stdout == body
