@@ -16,17 +16,19 @@ namespace {
 const int FILE_CHUNK_BYTES = 512 * 1024;
 
 // Reads exactly nCount bytes of the file from nOffset; false when it ends
-// before or cannot be read.
+// before or cannot be read. The handle's own position is set and read from
+// rather than an offset passed in an OVERLAPPED: under Wine, a read given an
+// OVERLAPPED also posts a completion, one more round trip to its server for
+// every answer.
 bool ReadAt(HANDLE file, int64_t nOffset, char* pBuffer, int nCount)
 {
+    LARGE_INTEGER position;
+    position.QuadPart = nOffset;
+    if (!SetFilePointerEx(file, position, nullptr, FILE_BEGIN)) return false;
     while (nCount > 0) {
-        OVERLAPPED at = {};
-        at.Offset = static_cast<DWORD>(nOffset);
-        at.OffsetHigh = static_cast<DWORD>(static_cast<uint64_t>(nOffset) >> 32);
         DWORD done = 0;
-        if (!ReadFile(file, pBuffer, static_cast<DWORD>(nCount), &done, &at) || done == 0) return false;
+        if (!ReadFile(file, pBuffer, static_cast<DWORD>(nCount), &done, nullptr) || done == 0) return false;
         pBuffer += done;
-        nOffset += done;
         nCount -= static_cast<int>(done);
     }
     return true;
@@ -79,7 +81,9 @@ public:
         if (index == WSA_WAIT_EVENT_0 + 1) return WaitResult::STOPPED;
         if (index != WSA_WAIT_EVENT_0) return WaitResult::FAILED;
         WSANETWORKEVENTS network;
-        if (WSAEnumNetworkEvents(m_socket, m_event, &network) != 0) return WaitResult::EVENTS;
+        // The event stays set when its record cannot be read; waiting again
+        // would return at once, for ever. The connection ends instead.
+        if (WSAEnumNetworkEvents(m_socket, m_event, &network) != 0) return WaitResult::FAILED;
         pEvents->bRead = (network.lNetworkEvents & FD_READ) != 0;
         pEvents->bWrite = (network.lNetworkEvents & FD_WRITE) != 0;
         pEvents->bClose = (network.lNetworkEvents & FD_CLOSE) != 0;
