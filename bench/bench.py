@@ -682,6 +682,36 @@ def page_load_tables(page):
                          f"{', '.join(f'{t:,.0f}' for t in row['times_ms'])} | {row['upstream_per_load']:.0f} | "
                          f"{ratio(row['median_ms'], straight)} | {ratio(row['median_ms'], proxy[kind])} |")
         lines.append("")
+        lines += network_table(setting["rows"])
+    return lines
+
+
+def network_table(rows):
+    """Where one load of each row spent its time, from the browser's own
+    network events (a load of its own after the timed ones)."""
+    traced = [row for row in rows if row.get("network")]
+    if not traced:
+        return []
+
+    def both(figures):
+        if figures["median"] is None:
+            return ""
+        return f"{figures['median']:.1f} / {figures['p90']:.1f}"
+
+    lines = ["One more load of each row, watched through the browser's network events: the connections it "
+             "used, the answers that came on a connection used before, and per answer (median / 90th "
+             "percentile, ms) the wait for a connection, the time from the request sent to the answer's "
+             "header, the body, and on each connection the gap from one answer's last byte to the next "
+             "request sent.", "",
+             "| path | load ms | connections | answers on a reused connection | wait for a connection | "
+             "request to header | body | gap between answers |",
+             "|---|---:|---:|---:|---:|---:|---:|---:|"]
+    for row in traced:
+        network = row["network"]
+        lines.append(f"| {row['label']} | {network['ms']:,.0f} | {network['connections']} | "
+                     f"{network['reused']} of {network['answers']} | {both(network['wait'])} | "
+                     f"{both(network['firstByte'])} | {both(network['body'])} | {both(network['gap'])} |")
+    lines.append("")
     return lines
 
 

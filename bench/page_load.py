@@ -224,9 +224,12 @@ def scene_url(port, run):
     return f"http://127.0.0.1:{port}/scene/index.html?run={run}"
 
 
-def measure_row(label, port, cdn, runs, warm=False, bytes_expected=None, headers=PLAYER_HEADERS):
+def measure_row(label, port, cdn, runs, warm=False, bytes_expected=None, headers=PLAYER_HEADERS, traced_run=None):
     """Loads the scene once per run id through port, sending headers with
-    every request; returns the row."""
+    every request; returns the row. With traced_run, one load more with
+    that run id follows, watched through the browser's network events (which
+    cost the browser time of their own, so the timed loads go without):
+    its summary is the row's "network"."""
     if headers is CHROMIUM_HEADERS:
         label += " (Chromium's own Connection header)"
     cdn.reset()
@@ -245,8 +248,16 @@ def measure_row(label, port, cdn, runs, warm=False, bytes_expected=None, headers
     if failed or short:
         log(f"{label}: {failed} failed fetches, loads short of bytes: {short}; "
             f"{[load['errors'] for load in loads if load['errors']][:1]}")
-    return {"label": label, "median_ms": statistics.median(times), "times_ms": times,
-            "upstream_per_load": upstream / len(runs), "failed_fetches": failed}
+    row = {"label": label, "median_ms": statistics.median(times), "times_ms": times,
+           "upstream_per_load": upstream / len(runs), "failed_fetches": failed}
+    if traced_run is not None:
+        try:
+            traced = run_plan([{"label": label, "urls": [scene_url(port, traced_run)], "headers": headers,
+                                "trace": True}])[0]["loads"][0]
+            row["network"] = dict(traced["network"], ms=traced["ms"])
+        except SystemExit as failure:
+            log(f"{label}, traced load: {failure}")
+    return row
 
 
 def measure_setting(name, delay_ms, rate, work, local_servers, scene_bytes):
@@ -258,7 +269,8 @@ def measure_setting(name, delay_ms, rate, work, local_servers, scene_bytes):
     try:
         log(f"page load ({name}): straight from the CDN")
         rows.append(measure_row("straight from the CDN", CDN_PORTS["direct"], cdn,
-                                [f"straight-{tag}-{k}" for k in range(LOADS)], bytes_expected=scene_bytes))
+                                [f"straight-{tag}-{k}" for k in range(LOADS)], bytes_expected=scene_bytes,
+                                traced_run=f"straight-{tag}-traced"))
         for server in local_servers:
             log(f"page load ({name}): {server.name}")
             server.clear_cache()
@@ -266,12 +278,13 @@ def measure_setting(name, delay_ms, rate, work, local_servers, scene_bytes):
             try:
                 rows.append(measure_row(f"{server.name}, cold", LOCAL_PORT, cdn,
                                         [f"{server.name}-{tag}-{k}" for k in range(LOADS)],
-                                        bytes_expected=scene_bytes))
-                rows.append(measure_row(f"{server.name}, warm", LOCAL_PORT, cdn,
-                                        [f"{server.name}-{tag}-0"] * LOADS, bytes_expected=scene_bytes))
+                                        bytes_expected=scene_bytes, traced_run=f"{server.name}-{tag}-traced"))
                 rows.append(measure_row(f"{server.name}, warm", LOCAL_PORT, cdn,
                                         [f"{server.name}-{tag}-0"] * LOADS, bytes_expected=scene_bytes,
-                                        headers=CHROMIUM_HEADERS))
+                                        traced_run=f"{server.name}-{tag}-0"))
+                rows.append(measure_row(f"{server.name}, warm", LOCAL_PORT, cdn,
+                                        [f"{server.name}-{tag}-0"] * LOADS, bytes_expected=scene_bytes,
+                                        headers=CHROMIUM_HEADERS, traced_run=f"{server.name}-{tag}-0"))
             finally:
                 server.stop()
         log(f"page load ({name}): nginx proxy_cache")
@@ -279,11 +292,13 @@ def measure_setting(name, delay_ms, rate, work, local_servers, scene_bytes):
         proxy.start()
         try:
             rows.append(measure_row("nginx proxy_cache, cold", PROXY_PORT, cdn,
-                                    [f"proxy-{tag}-{k}" for k in range(LOADS)], bytes_expected=scene_bytes))
+                                    [f"proxy-{tag}-{k}" for k in range(LOADS)], bytes_expected=scene_bytes,
+                                    traced_run=f"proxy-{tag}-traced"))
             rows.append(measure_row("nginx proxy_cache, warm", PROXY_PORT, cdn, [f"proxy-{tag}-0"] * LOADS,
-                                    bytes_expected=scene_bytes))
+                                    bytes_expected=scene_bytes, traced_run=f"proxy-{tag}-0"))
             rows.append(measure_row("nginx proxy_cache, warm", PROXY_PORT, cdn, [f"proxy-{tag}-0"] * LOADS,
-                                    bytes_expected=scene_bytes, headers=CHROMIUM_HEADERS))
+                                    bytes_expected=scene_bytes, headers=CHROMIUM_HEADERS,
+                                    traced_run=f"proxy-{tag}-0"))
         finally:
             proxy.stop()
     finally:
