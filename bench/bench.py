@@ -32,6 +32,7 @@ comparing two versions of the code in one run.
 
 import argparse
 import datetime
+import hashlib
 import http.client
 import json
 import os
@@ -214,6 +215,14 @@ class LocalServer:
 
     def clear_cache(self):
         shutil.rmtree(self.cache, ignore_errors=True)
+
+    def wait_stored(self, path, timeout=60):
+        """Waits until the cache file of path has its name: the server
+        stores a fetched body after answering, and a server stopped before
+        then has nothing to serve the next start from."""
+        name = hashlib.md5(path.encode()).hexdigest()
+        if not wait_until(lambda: (self.cache / name).exists(), timeout):
+            raise SystemExit(f"bench: {self.name} did not store {path} within {timeout} s")
 
     def start(self, probe="/__bench_probe"):
         if not wait_until(lambda: port_free(LOCAL_PORT), 30):
@@ -513,6 +522,7 @@ def size_costs(server):
         server.clear_cache()
         server.restart()
         miss = fetch_all(server.port, [path])
+        server.wait_stored(path)
         miss_peak = server.peak_memory()
         server.restart()
         hit = fetch_all(server.port, [path])
@@ -578,6 +588,8 @@ def measure_server(server, nginx, seconds, small_file, big_file):
         figures["sizes"] = size_costs(server)
         # Fill the cache with the whole set before measuring hits.
         fetch_all(server.port, SMALL_PATHS + [BIG_PATH])
+        for path in SMALL_PATHS + [BIG_PATH]:
+            server.wait_stored(path)
         figures["hits"] = measure_hits(server, nginx, seconds, small_file, big_file)
         log(f"{server.name}: start to first answer")
         figures["start_ms"] = start_to_first_answer(server, SMALL_PATHS[0])
