@@ -17,7 +17,10 @@ ignores and every cache keys on), a warm one for the paths of a cold load
 before it. Every row is the median of LOADS loads, each in a fresh browser
 profile, and counts what reached the CDN. Every request carries the player's
 own "Connection: Keep-Alive" (PLAYER_HEADERS); the warm rows of each server
-are measured once more with Chromium's own header, for reference.
+are measured once more with Chromium's own header, for reference. Every row
+but the browser's own cache then makes one load more, watched through the
+browser's network events, to show where its time goes (connections,
+reuse, time to the header, body, gaps between answers).
 
 Used by bench.py (make bench, or bench.py --only page)."""
 
