@@ -227,12 +227,13 @@ def scene_url(port, run):
     return f"http://127.0.0.1:{port}/scene/index.html?run={run}"
 
 
-def measure_row(label, port, cdn, runs, warm=False, bytes_expected=None, headers=PLAYER_HEADERS, traced_run=None):
+def measure_row(label, port, cdn, runs, warm=False, bytes_expected=None, headers=PLAYER_HEADERS):
     """Loads the scene once per run id through port, sending headers with
-    every request; returns the row. With traced_run, one load more with
-    that run id follows, watched through the browser's network events (which
-    cost the browser time of their own, so the timed loads go without):
-    its summary is the row's "network"."""
+    every request; returns the row. Unless the row measures the browser's
+    own cache (warm), one load more follows, watched through the browser's
+    network events (which cost the browser time of their own, so the timed
+    loads go without): with the same run id when every load had it, else
+    with a new one. Its summary is the row's "network"."""
     if headers is CHROMIUM_HEADERS:
         label += " (Chromium's own Connection header)"
     cdn.reset()
@@ -253,7 +254,8 @@ def measure_row(label, port, cdn, runs, warm=False, bytes_expected=None, headers
             f"{[load['errors'] for load in loads if load['errors']][:1]}")
     row = {"label": label, "median_ms": statistics.median(times), "times_ms": times,
            "upstream_per_load": upstream / len(runs), "failed_fetches": failed}
-    if traced_run is not None:
+    if not warm:
+        traced_run = runs[0] if len(set(runs)) == 1 else runs[0] + "-traced"
         try:
             traced = run_plan([{"label": label, "urls": [scene_url(port, traced_run)], "headers": headers,
                                 "trace": True}])[0]["loads"][0]
@@ -272,8 +274,7 @@ def measure_setting(name, delay_ms, rate, work, local_servers, scene_bytes):
     try:
         log(f"page load ({name}): straight from the CDN")
         rows.append(measure_row("straight from the CDN", CDN_PORTS["direct"], cdn,
-                                [f"straight-{tag}-{k}" for k in range(LOADS)], bytes_expected=scene_bytes,
-                                traced_run=f"straight-{tag}-traced"))
+                                [f"straight-{tag}-{k}" for k in range(LOADS)], bytes_expected=scene_bytes))
         for server in local_servers:
             log(f"page load ({name}): {server.name}")
             server.clear_cache()
@@ -281,13 +282,12 @@ def measure_setting(name, delay_ms, rate, work, local_servers, scene_bytes):
             try:
                 rows.append(measure_row(f"{server.name}, cold", LOCAL_PORT, cdn,
                                         [f"{server.name}-{tag}-{k}" for k in range(LOADS)],
-                                        bytes_expected=scene_bytes, traced_run=f"{server.name}-{tag}-traced"))
+                                        bytes_expected=scene_bytes))
+                rows.append(measure_row(f"{server.name}, warm", LOCAL_PORT, cdn,
+                                        [f"{server.name}-{tag}-0"] * LOADS, bytes_expected=scene_bytes))
                 rows.append(measure_row(f"{server.name}, warm", LOCAL_PORT, cdn,
                                         [f"{server.name}-{tag}-0"] * LOADS, bytes_expected=scene_bytes,
-                                        traced_run=f"{server.name}-{tag}-0"))
-                rows.append(measure_row(f"{server.name}, warm", LOCAL_PORT, cdn,
-                                        [f"{server.name}-{tag}-0"] * LOADS, bytes_expected=scene_bytes,
-                                        headers=CHROMIUM_HEADERS, traced_run=f"{server.name}-{tag}-0"))
+                                        headers=CHROMIUM_HEADERS))
             finally:
                 server.stop()
         log(f"page load ({name}): nginx proxy_cache")
@@ -295,13 +295,11 @@ def measure_setting(name, delay_ms, rate, work, local_servers, scene_bytes):
         proxy.start()
         try:
             rows.append(measure_row("nginx proxy_cache, cold", PROXY_PORT, cdn,
-                                    [f"proxy-{tag}-{k}" for k in range(LOADS)], bytes_expected=scene_bytes,
-                                    traced_run=f"proxy-{tag}-traced"))
+                                    [f"proxy-{tag}-{k}" for k in range(LOADS)], bytes_expected=scene_bytes))
             rows.append(measure_row("nginx proxy_cache, warm", PROXY_PORT, cdn, [f"proxy-{tag}-0"] * LOADS,
-                                    bytes_expected=scene_bytes, traced_run=f"proxy-{tag}-0"))
+                                    bytes_expected=scene_bytes))
             rows.append(measure_row("nginx proxy_cache, warm", PROXY_PORT, cdn, [f"proxy-{tag}-0"] * LOADS,
-                                    bytes_expected=scene_bytes, headers=CHROMIUM_HEADERS,
-                                    traced_run=f"proxy-{tag}-0"))
+                                    bytes_expected=scene_bytes, headers=CHROMIUM_HEADERS))
         finally:
             proxy.stop()
     finally:
