@@ -27,6 +27,8 @@ public:
     const std::string& CacheRoot() const { return m_cache.Root(); }
     // The bound the cache is kept within, once started.
     uint64_t CacheLimit() const { return m_nCacheLimit; }
+    // For tests and tools: see CResourceCache::WaitUntilSettled.
+    bool WaitUntilCacheSettled(int nTimeoutMs) { return m_cache.WaitUntilSettled(nTimeoutMs); }
 
 protected:
     int OnAccept(const char* ip, uint16_t port) override;

@@ -5,7 +5,10 @@
 #include "platform/file_system.h"
 #include "platform/thread.h"
 
+#include <algorithm>
+#include <chrono>
 #include <initializer_list>
+#include <thread>
 
 namespace {
 
@@ -240,4 +243,21 @@ int CResourceCache::WaitersOf(const std::string& path)
     std::lock_guard<std::mutex> lock(m_lock);
     auto found = m_fetches.find(path);
     return found == m_fetches.end() ? 0 : found->second->nWaiting;
+}
+
+bool CResourceCache::WaitUntilSettled(int nTimeoutMs)
+{
+    // A store records itself in the account before its path leaves the
+    // map, so once the map is empty the account knows of every store.
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(nTimeoutMs);
+    for (;;) {
+        {
+            std::lock_guard<std::mutex> lock(m_lock);
+            if (m_fetches.empty()) break;
+        }
+        if (std::chrono::steady_clock::now() > deadline) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    return m_account.WaitUntilCounted(static_cast<int>(std::max<int64_t>(left.count(), 0)));
 }

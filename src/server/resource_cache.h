@@ -82,6 +82,10 @@ public:
 
     // How many threads wait for the fetch of path now, for tests.
     int WaitersOf(const std::string& path);
+    // For tests and tools: waits up to nTimeoutMs until no fetch or store
+    // is in progress and the account neither counts nor evicts, so that the
+    // folder is at rest; false when it is still busy by then.
+    bool WaitUntilSettled(int nTimeoutMs);
 
 private:
     // A fetch in progress; other connections missing the same path wait for

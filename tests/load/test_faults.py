@@ -83,6 +83,7 @@ def test_clients_that_vanish_leave_no_thread_or_socket_behind(server, origin):
         assert get("/delay/300/30000?gone=%d" % i).body == pattern(30000)
     # The fetches the vanished clients started were stored whole or not at all.
     paths = [BIG, "/len/10?warm"] + ["/delay/300/30000?gone=%d" % i for i in range(20)]
+    server.settle()
     assert unsound_cache_entries(server.cache, paths) == []
     assert leftovers(server.cache) == []
 
@@ -123,6 +124,7 @@ def test_longer_body_than_announced_is_never_stored_beyond_its_length(server, or
         assert response.status == "HTTP/1.0 200 OK"
         assert response.length == len(response.body)
         assert response.body in (pattern(1000), pattern(5000))
+    server.settle()
     print("\n%s: served %d bytes, cache files %s" % (path, len(response.body), cache_entries(server.cache)))
     for name in cache_entries(server.cache):
         assert (name, (server.cache / name).read_bytes() == pattern(1000)) == (md5_hex(path), True)
@@ -236,6 +238,7 @@ def test_killed_during_cache_writes_leaves_only_whole_files(make_server, origin,
     assert wait_until(lambda: leftovers(server.cache) == sorted(strangers), 30), leftovers(server.cache)
     for path in requested:
         assert get(path).body == origin_body(path), path
+    server.settle()
     assert unsound_cache_entries(server.cache, requested) \
         == [n + ": not the name of a requested path" for n in sorted(strangers)]
     print("\nkill %s: %d temporary files left by the kills, none after the restart" % (kind, left_behind))

@@ -84,6 +84,7 @@ def hold_load(server, connections, requests, seed, rounds=1):
         if windows:
             windows["peak"].append(peak["windows"])
             windows["after"].append(server.windows_figures())
+    server.settle()
     paths = {plan.path(i) for i in range(requests // rounds)}
     paths |= {RequestPlan(seed=1).path(i) for i in range(WARM_UP_REQUESTS)}
     figures = {"rounds": [r.as_dict() for r in results], "idle": idle.as_dict(),

@@ -100,6 +100,7 @@ def test_cache_file_names_never_leave_the_cache_root(server, origin):
     for path in paths:
         response = get(path)
         assert response.status == "HTTP/1.0 200 OK", path
+    server.settle()
     assert all(HEX_NAME.fullmatch(name) for name in cache_entries(server.cache)), cache_entries(server.cache)
     assert set(os.listdir(server.folder)) == before
     assert os.listdir(server.folder / "wz_cdn") == ["cdn"]
