@@ -10,6 +10,7 @@
 #include "app/shell_link.h"
 #include "app/system_drives.h"
 #include "build_config.h"
+#include "platform/event_log.h"
 #include "platform/wide_text_win32.h"
 #include "server/http_server.h"
 #include "ui/launcher/browser_key_hook.h"
@@ -20,6 +21,16 @@ HINSTANCE g_hInstance = nullptr;
 namespace {
 
 const wchar_t RELOCATION_FOLDER[] = L":\\mbrl\\";
+
+const char* RunModeName(int nRunMode)
+{
+    switch (nRunMode) {
+    case RUN_MODE_LAUNCHER: return "launcher";
+    case RUN_MODE_GAME: return "game";
+    case RUN_MODE_RESTART: return "restart";
+    default: return "none";
+    }
+}
 
 void CopyToBuffer(wchar_t* buffer, size_t nChars, const std::wstring& text)
 {
@@ -45,8 +56,17 @@ void CClientApp::Run(bool bReopen)
 {
     if (!StartUp(bReopen)) return;
     // The result is not acted upon: without a local server the windows are
-    // shown all the same.
-    m_server.StartServer();
+    // shown all the same, and the log says why the game then loads nothing.
+    ULONGLONG begun = GetTickCount64();
+    if (m_server.StartServer()) {
+        LogEvent("server: listening on 127.0.0.1:%d in %llu ms, cache %s", LOCAL_SERVER_PORT,
+                 static_cast<unsigned long long>(GetTickCount64() - begun), m_server.CacheRoot().c_str());
+    } else {
+        LogEvent("server: not started on 127.0.0.1:%d after %llu ms: %s", LOCAL_SERVER_PORT,
+                 static_cast<unsigned long long>(GetTickCount64() - begun),
+                 m_server.ListenFailure().empty() ? "it could not start" : m_server.ListenFailure().c_str());
+    }
+    LogEvent("run mode: %s", RunModeName(m_nRunMode));
     if (m_nRunMode == RUN_MODE_LAUNCHER) RunLauncherPhase();
     if (m_nRunMode == RUN_MODE_GAME) RunGamePhase();
     Shutdown();
@@ -70,6 +90,7 @@ bool CClientApp::StartUp(bool bReopen)
             if (!commandLine.empty()) {
                 CreateDirectoryW(folder.c_str(), nullptr);
                 if (CopyFileW(program.c_str(), copy.c_str(), FALSE)) {
+                    LogEvent("relocation: copied to %s and started", WideToUtf8(copy).c_str());
                     StartProgram(commandLine, folder);
                     return false;
                 }
@@ -151,5 +172,7 @@ void CClientApp::Shutdown()
     if (current.empty()) return;
     std::wstring commandLine =
         BuildCommandLine(current + L"\\" + m_szExeName, L"re_open", MAX_COMMAND_LINE_CHARS);
-    if (!commandLine.empty()) StartProgram(commandLine, current);
+    if (commandLine.empty()) return;
+    LogEvent("update: relaunching %s", WideToUtf8(commandLine).c_str());
+    StartProgram(commandLine, current);
 }

@@ -5,7 +5,12 @@
 
 #include "app/client_app.h"
 #include "app/ole_apartment.h"
+#include "app/path_text.h"
+#include "app/process_start.h"
 #include "app/start_arguments.h"
+#include "platform/event_log.h"
+#include "platform/wide_text_win32.h"
+#include "resource.h"
 #include "server/http_server.h"
 #include "ui/framework/message_loop.h"
 
@@ -21,6 +26,13 @@ static CClientApp g_app(g_httpServer);
 int WINAPI wWinMain(HINSTANCE hInstance, HINSTANCE, PWSTR pszArguments, int)
 {
     g_hInstance = hInstance;
+    // "Quillet.log" beside the program: what a player can send to support.
+    std::wstring program = GetProgramPath();
+    if (!program.empty()) SetEventLogPath(WideToUtf8(FolderPart(program) + L"\\Quillet.log"));
+    wchar_t version[64] = {};
+    LoadStringW(hInstance, IDS_VERSION, version, 64);
+    LogEvent("start: Quillet %s, folder %s, arguments \"%s\"", WideToUtf8(version).c_str(),
+             WideToUtf8(GetCurrentDir(MAX_PATH_CHARS)).c_str(), WideToUtf8(pszArguments ? pszArguments : L"").c_str());
     // A player pastes a code into the launcher's page: OLE, not COM alone.
     COleApartment apartment;
     INITCOMMONCONTROLSEX icc = {sizeof(icc), ICC_BAR_CLASSES};
@@ -34,6 +46,7 @@ int WINAPI wWinMain(HINSTANCE hInstance, HINSTANCE, PWSTR pszArguments, int)
         SHChangeNotify(SHCNE_ASSOCCHANGED, SHCNF_FLUSH, nullptr, nullptr);
     }
     g_app.Run(arguments.bReopen);
+    LogEvent("exit");
 
     g_appModule.Term();
     return 0;

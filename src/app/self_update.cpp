@@ -7,12 +7,18 @@
 #include "app/update_signature.h"
 #include "build_config.h"
 #include "net/download_client.h"
+#include "platform/event_log.h"
 #include "platform/wide_text_win32.h"
 #include "resource.h"
 
 namespace {
 
 const size_t VERSION_BLOCK_BYTES = 256;
+// The version file must have arrived whole this soon, or there is no update
+// this time: a silent, firewalled or trickling update CDN must not keep the
+// player from the launcher, and the next start tries again. The program's
+// own download has no such deadline; it keeps the low-speed bound.
+const uint32_t VERSION_DEADLINE_MS = 10000;
 const size_t URL_CHARS = 256;
 
 std::wstring UpdateBaseUrl()
@@ -43,7 +49,12 @@ bool CClientApp::CheckInstanceAndUpdate(bool bReopen)
     // is no update information at all.
     uint8_t block[VERSION_BLOCK_BYTES] = {};
     std::wstring base = UpdateBaseUrl();
-    if (DownloadToMemory(WideToUtf8(base + VERSION_FILE), block, sizeof(block)) == 0) return true;
+    std::string versionUrl = WideToUtf8(base + VERSION_FILE);
+    if (DownloadToMemoryWithin(versionUrl, block, sizeof(block), VERSION_DEADLINE_MS) == 0) {
+        LogEvent("update: no version file from %s within %u s: no update this time", versionUrl.c_str(),
+                 VERSION_DEADLINE_MS / 1000);
+        return true;
+    }
     const char* text = reinterpret_cast<const char*>(block);
     std::wstring advertised = ToWide(GetKeyValue(text, "version"), CP_ACP);
     std::string md5 = GetKeyValue(text, "md5");
@@ -51,25 +62,45 @@ bool CClientApp::CheckInstanceAndUpdate(bool bReopen)
 
     wchar_t builtIn[256] = {};
     LoadStringW(g_hInstance, IDS_VERSION, builtIn, 256);
-    if (!IsAdvertisedVersionNew(builtIn, advertised)) return true;
+    bool bNew = IsAdvertisedVersionNew(builtIn, advertised);
+    LogEvent("update: version \"%s\" advertised, %s running: %s", WideToUtf8(advertised).c_str(),
+             WideToUtf8(builtIn).c_str(), bNew ? "updating" : "no update");
+    if (!bNew) return true;
 
     // A program address that does not fit its 256-character buffer is never
     // fetched in a cut form: the update waits for a sound version file.
     std::wstring url = base + exe;
-    if (url.size() >= URL_CHARS) return true;
-    if (!DownloadVerifiedFile(WideToUtf8(url), WideToUtf8(NEW_PROGRAM_FILE), md5.c_str())) return true;
+    if (url.size() >= URL_CHARS) {
+        LogEvent("update: the program's address is longer than %u characters: not fetched",
+                 static_cast<unsigned>(URL_CHARS - 1));
+        return true;
+    }
+    if (!DownloadVerifiedFile(WideToUtf8(url), WideToUtf8(NEW_PROGRAM_FILE), md5.c_str())) {
+        LogEvent("update: the download of %s failed or its MD5 is not %s", WideToUtf8(url).c_str(), md5.c_str());
+        return true;
+    }
+    LogEvent("update: downloaded %s, MD5 %s matches", WideToUtf8(url).c_str(), md5.c_str());
     // The MD5 came from the same plain-HTTP host as the program: a signed
     // program takes only what its publisher signed, and a refused download
     // counts as failed, so it does not remain.
-    if (!MayReplaceProgram(ReadProgramPublisher(program), NEW_PROGRAM_FILE)) {
+    ProgramPublisher publisher = ReadProgramPublisher(program);
+    if (!MayReplaceProgram(publisher, NEW_PROGRAM_FILE)) {
+        LogEvent("update: refused: not signed by the running program's publisher");
         DeleteFileW(NEW_PROGRAM_FILE);
         return true;
     }
+    LogEvent("update: signature %s", publisher.bSigned ? "by the running program's publisher: accepted"
+                                                       : "not required: the running program is unsigned");
 
     ProgramFileMoves files;
     files.move = [](const std::wstring& from, const std::wstring& to) {
         return MoveFileW(from.c_str(), to.c_str()) != FALSE;
     };
-    if (SwapProgramFiles(files, GetProgramPath(), m_szExeName)) m_nRunMode = RUN_MODE_RESTART;
+    if (SwapProgramFiles(files, GetProgramPath(), m_szExeName)) {
+        LogEvent("update: the new program is in place");
+        m_nRunMode = RUN_MODE_RESTART;
+    } else {
+        LogEvent("update: the swap of the program files failed (error %lu)", GetLastError());
+    }
     return true;
 }

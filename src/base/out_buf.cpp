@@ -16,7 +16,7 @@ const int64_t MAX_LENGTH = std::numeric_limits<int32_t>::max();
 // Closes a stdio file on every path out of a function.
 class File {
 public:
-    File(const char* path, const char* mode) : m_pFile(std::fopen(path, mode)) {}
+    File(const char* path, const char* mode) : m_pFile(OpenFile(path, mode)) {}
     ~File() { if (m_pFile) std::fclose(m_pFile); }
     File(const File&) = delete;
     File& operator=(const File&) = delete;

@@ -1,10 +1,16 @@
 #include "net/download_client.h"
 
+#include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <mutex>
 #include <new>
+#include <system_error>
+#include <thread>
+#include <vector>
 
 #include "base/out_buf.h"
 #include "net/md5.h"
@@ -84,6 +90,42 @@ uint32_t DownloadToMemory(const std::string& url, uint8_t* dest, uint32_t nCapac
         total += read;
     }
     return total;
+}
+
+uint32_t DownloadToMemoryWithin(const std::string& url, uint8_t* dest, uint32_t nCapacity, uint32_t nDeadlineMs,
+                                IHttpTransport& transport)
+{
+    // Shared with the download's thread, which may outlive this call.
+    struct Download {
+        std::mutex lock;
+        std::condition_variable finished;
+        bool bDone = false;
+        uint32_t nLength = 0;
+        std::vector<uint8_t> body;
+    };
+    try {
+        auto download = std::make_shared<Download>();
+        download->body.resize(nCapacity);
+        std::thread([download, url, &transport] {
+            uint32_t length = DownloadToMemory(url, download->body.data(),
+                                               static_cast<uint32_t>(download->body.size()), transport);
+            std::lock_guard<std::mutex> hold(download->lock);
+            download->nLength = length;
+            download->bDone = true;
+            download->finished.notify_all();
+        }).detach();
+        std::unique_lock<std::mutex> hold(download->lock);
+        if (!download->finished.wait_for(hold, std::chrono::milliseconds(nDeadlineMs),
+                                         [&] { return download->bDone; })) {
+            return 0;
+        }
+        if (download->nLength > 0) std::memcpy(dest, download->body.data(), download->nLength);
+        return download->nLength;
+    } catch (const std::bad_alloc&) {
+        return 0;
+    } catch (const std::system_error&) {
+        return 0;   // no thread could be started
+    }
 }
 
 bool DownloadVerifiedFile(const std::string& url, const std::string& path, const char* expectedMd5,

@@ -25,6 +25,15 @@ const int FETCH_OFFLINE = 4;        // system offline, or no Internet handle
 uint32_t DownloadToMemory(const std::string& url, uint8_t* dest, uint32_t nCapacity,
                           IHttpTransport& transport = SystemHttpTransport());
 
+// DownloadToMemory bounded in time: a body not whole within nDeadlineMs of
+// the call is a failure (0), whatever the peer does (silent, unreachable,
+// trickling). The download runs on a thread of its own into memory of its
+// own; past the deadline the caller goes on, and the thread ends by itself
+// within the transport's time-outs and low-speed bound, its body dropped.
+// The transport must outlive that thread (the system's is never destroyed).
+uint32_t DownloadToMemoryWithin(const std::string& url, uint8_t* dest, uint32_t nCapacity, uint32_t nDeadlineMs,
+                                IHttpTransport& transport = SystemHttpTransport());
+
 // Downloads url whole, checks it against expectedMd5 (32 hex digits, either
 // case) and only then creates or replaces path with exactly that body. False
 // when anything fails; the file is then untouched, or removed when it could

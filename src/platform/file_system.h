@@ -15,15 +15,21 @@ bool WriteWholeFile(const std::string& path, const void* data, size_t size);
 // The separator of the system's paths: "\" on Windows, "/" elsewhere.
 extern const char PATH_SEPARATOR;
 
-// The process's current directory as 8-bit text; empty when unreadable or
-// longer than 999 bytes.
-std::string GetCurrentDirectoryBytes();
+// The process's current directory as UTF-8 (on POSIX, its bytes as they
+// are); empty when unreadable or longer than 999 bytes.
+std::string GetCurrentDirectoryUtf8();
+
+// Opens path (UTF-8) as a stdio stream with fopen's mode; null when it
+// cannot. On Windows through the wide call, so that any folder name works
+// whatever the system's code page.
+std::FILE* OpenFile(const std::string& path, const char* mode);
 
 // Pushes what a stream has buffered to its file, and the file's data to the
 // disk; false when either fails.
 bool FlushToDisk(std::FILE* file);
 
-// The 8-bit (ANSI) path operations of the resource cache.
+// The path operations of the resource cache. Paths are UTF-8; Windows
+// takes them through its wide calls.
 bool PathExists(const std::string& path);
 bool MakeDirectory(const std::string& path);
 // Renames from over to, replacing a file of that name in one step, so that a
@@ -47,8 +53,8 @@ struct FolderEntry {
     int64_t nModified = 0;   // seconds since 1970-01-01 UTC
 };
 
-// Calls visit for every regular file directly in folder (8-bit text, with or
-// without a trailing separator), in no particular order. False when the
+// Calls visit for every regular file directly in folder (with or without a
+// trailing separator; names in UTF-8), in no particular order. False when the
 // folder cannot be read or the listing stopped before its end (a read
 // error, no descriptor left): the files visited are then not all there are.
 bool ListFolder(const std::string& folder, const std::function<void(const FolderEntry&)>& visit);
@@ -65,7 +71,7 @@ public:
     CInputFile(const CInputFile&) = delete;
     CInputFile& operator=(const CInputFile&) = delete;
 
-    // Opens path (8-bit text) and reads its size; false when it cannot.
+    // Opens path and reads its size; false when it cannot.
     bool Open(const std::string& path);
     int64_t Size() const { return m_nSize; }
     // The path it was opened by.

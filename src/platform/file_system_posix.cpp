@@ -34,11 +34,16 @@ bool WriteWholeFile(const std::string& path, const void* data, size_t size)
 
 const char PATH_SEPARATOR = '/';
 
-std::string GetCurrentDirectoryBytes()
+std::string GetCurrentDirectoryUtf8()
 {
     char path[1000];
     if (!getcwd(path, sizeof(path))) return std::string();
     return path;
+}
+
+std::FILE* OpenFile(const std::string& path, const char* mode)
+{
+    return std::fopen(path.c_str(), mode);
 }
 
 bool PathExists(const std::string& path)

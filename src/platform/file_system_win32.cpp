@@ -39,33 +39,40 @@ bool WriteWholeFile(const std::string& path, const void* data, size_t size)
 
 const char PATH_SEPARATOR = '\\';
 
-std::string GetCurrentDirectoryBytes()
+std::string GetCurrentDirectoryUtf8()
 {
-    char path[1000];
-    DWORD length = GetCurrentDirectoryA(sizeof(path), path);
-    if (length == 0 || length >= sizeof(path)) return std::string();
-    return std::string(path, length);
+    wchar_t path[1000];
+    DWORD length = GetCurrentDirectoryW(sizeof(path) / sizeof(path[0]), path);
+    if (length == 0 || length >= sizeof(path) / sizeof(path[0])) return std::string();
+    std::string text = WideToUtf8(std::wstring(path, length));
+    return text.size() < 1000 ? text : std::string();
+}
+
+std::FILE* OpenFile(const std::string& path, const char* mode)
+{
+    return _wfopen(ToWide(path, CP_UTF8).c_str(), ToWide(mode, CP_UTF8).c_str());
 }
 
 bool PathExists(const std::string& path)
 {
-    return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+    return GetFileAttributesW(ToWide(path, CP_UTF8).c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
 bool MakeDirectory(const std::string& path)
 {
-    return CreateDirectoryA(path.c_str(), nullptr) != FALSE;
+    return CreateDirectoryW(ToWide(path, CP_UTF8).c_str(), nullptr) != FALSE;
 }
 
 bool RenameReplacing(const std::string& from, const std::string& to)
 {
     // Write-through: the move is on the disk when it returns.
-    return MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != FALSE;
+    return MoveFileExW(ToWide(from, CP_UTF8).c_str(), ToWide(to, CP_UTF8).c_str(),
+                       MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != FALSE;
 }
 
 bool RemoveFile(const std::string& path)
 {
-    if (DeleteFileA(path.c_str())) return true;
+    if (DeleteFileW(ToWide(path, CP_UTF8).c_str())) return true;
     DWORD error = GetLastError();
     return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
 }
@@ -73,7 +80,7 @@ bool RemoveFile(const std::string& path)
 bool FileSizeOf(const std::string& path, int64_t* pnSize)
 {
     WIN32_FILE_ATTRIBUTE_DATA data;
-    if (!GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data)) return false;
+    if (!GetFileAttributesExW(ToWide(path, CP_UTF8).c_str(), GetFileExInfoStandard, &data)) return false;
     if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) return false;
     *pnSize = (static_cast<int64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
     return true;
@@ -83,7 +90,7 @@ bool SetModifiedTime(const std::string& path, int64_t nSeconds)
 {
     // Shared with readers, writers and deleters: a file being sent or
     // removed meanwhile keeps its course.
-    HANDLE file = CreateFileA(path.c_str(), FILE_WRITE_ATTRIBUTES,
+    HANDLE file = CreateFileW(ToWide(path, CP_UTF8).c_str(), FILE_WRITE_ATTRIBUTES,
                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
                               FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) return false;
@@ -97,7 +104,7 @@ bool SetModifiedTime(const std::string& path, int64_t nSeconds)
 bool FreeDiskBytes(const std::string& path, uint64_t* pnFree)
 {
     ULARGE_INTEGER available;
-    if (!GetDiskFreeSpaceExA(path.c_str(), &available, nullptr, nullptr)) return false;
+    if (!GetDiskFreeSpaceExW(ToWide(path, CP_UTF8).c_str(), &available, nullptr, nullptr)) return false;
     *pnFree = available.QuadPart;
     return true;
 }
@@ -111,8 +118,9 @@ bool CInputFile::Open(const std::string& path)
 {
     // Shared for deletion too: clearing the cache or storing a newer copy
     // must not fail because a response is being read.
-    HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                              nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+    HANDLE file = CreateFileW(ToWide(path, CP_UTF8).c_str(), GENERIC_READ,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
     if (file == INVALID_HANDLE_VALUE) return false;
     LARGE_INTEGER size = {};
     if (!GetFileSizeEx(file, &size)) {
@@ -137,7 +145,7 @@ bool CInputFile::RemoveIfCut()
     for (int attempt = 1;; ++attempt) {
         // Opened by name for deletion, and deleted through that handle only
         // when the name still holds the file that was found short.
-        HANDLE named = CreateFileA(m_path.c_str(), DELETE | FILE_READ_ATTRIBUTES,
+        HANDLE named = CreateFileW(ToWide(m_path, CP_UTF8).c_str(), DELETE | FILE_READ_ATTRIBUTES,
                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
                                    FILE_ATTRIBUTE_NORMAL, nullptr);
         if (named != INVALID_HANDLE_VALUE) {
@@ -170,20 +178,20 @@ bool ListFolder(const std::string& folder, const std::function<void(const Folder
     std::string pattern = folder;
     if (!pattern.empty() && pattern.back() != '\\' && pattern.back() != '/') pattern += '\\';
     pattern += '*';
-    WIN32_FIND_DATAA found;
-    HANDLE handle = FindFirstFileA(pattern.c_str(), &found);
+    WIN32_FIND_DATAW found;
+    HANDLE handle = FindFirstFileW(ToWide(pattern, CP_UTF8).c_str(), &found);
     if (handle == INVALID_HANDLE_VALUE) return GetLastError() == ERROR_FILE_NOT_FOUND;
     std::unique_ptr<void, BOOL(WINAPI*)(HANDLE)> search(handle, FindClose);
     FolderEntry entry;
     do {
         if (found.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) continue;
-        entry.name = found.cFileName;
+        entry.name = WideToUtf8(found.cFileName);
         entry.nSize = (static_cast<int64_t>(found.nFileSizeHigh) << 32) | found.nFileSizeLow;
         int64_t time = (static_cast<int64_t>(found.ftLastWriteTime.dwHighDateTime) << 32) |
                        found.ftLastWriteTime.dwLowDateTime;
         entry.nModified = (time - UNIX_EPOCH_FILETIME) / 10000000;
         visit(entry);
-    } while (FindNextFileA(handle, &found));
+    } while (FindNextFileW(handle, &found));
     // Anything but the end of the list leaves the listing incomplete.
     return GetLastError() == ERROR_NO_MORE_FILES;
 }

@@ -231,6 +231,9 @@ IHttpTransport& SystemHttpTransport()
 {
     // Constructed once, before any thread can use it (a function-local static
     // is initialised thread-safely), so curl_global_init runs exactly once.
-    static CurlTransport transport;
-    return transport;
+    // Never destroyed: a fetch left to end on its own thread (a download
+    // past its deadline, a server thread) may still run while the process
+    // ends.
+    static CurlTransport* transport = new CurlTransport;
+    return *transport;
 }

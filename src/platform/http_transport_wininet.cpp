@@ -16,6 +16,28 @@ const wchar_t ACCEPT_HEADER_W[] = L"Accept: */*\r\n\r\n";
 const DWORD ACCEPT_HEADER_LENGTH = 15;
 const DWORD REQUEST_FLAGS = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_PRAGMA_NOCACHE;
 
+// The time-outs Windows documents as WinInet's defaults, set on every
+// session explicitly: Wine's WinInet applies none, so that a peer that
+// accepts and never answers would hold a request for ever there.
+const DWORD CONNECT_TIMEOUT_MS = 60000;
+const DWORD SEND_TIMEOUT_MS = 30000;
+const DWORD RECEIVE_TIMEOUT_MS = 30000;
+
+// Sets the time-outs above on an Internet handle; its requests inherit them.
+void SetTimeouts(HINTERNET internet)
+{
+    const struct {
+        DWORD option;
+        DWORD milliseconds;
+    } timeouts[] = {{INTERNET_OPTION_CONNECT_TIMEOUT, CONNECT_TIMEOUT_MS},
+                    {INTERNET_OPTION_SEND_TIMEOUT, SEND_TIMEOUT_MS},
+                    {INTERNET_OPTION_RECEIVE_TIMEOUT, RECEIVE_TIMEOUT_MS}};
+    for (const auto& timeout : timeouts) {
+        DWORD value = timeout.milliseconds;
+        InternetSetOptionW(internet, timeout.option, &value, sizeof(value));
+    }
+}
+
 // An Internet handle closed on destruction.
 class InternetHandle {
 public:
@@ -157,6 +179,7 @@ public:
         HINTERNET internet = text == HttpText::WIDE
                                  ? InternetOpenW(ToWide(agent, CP_UTF8).c_str(), access, nullptr, nullptr, 0)
                                  : InternetOpenA(agent.c_str(), access, nullptr, nullptr, 0);
+        if (internet) SetTimeouts(internet);
         return Own<WinInetSession>(internet, text);
     }
 

@@ -73,5 +73,7 @@ public:
 std::string FormatDottedQuad(const void* address);
 
 // Starts listening on 127.0.0.1:port with the stop signal; null on failure
-// (networking unavailable, the port taken).
-std::unique_ptr<IServerListener> ListenOnLoopback(uint16_t port, CStopSignal& stop);
+// (networking unavailable, the port taken), with *pReason saying why in a
+// few words for the log: for a port that is taken, the process that holds
+// it where the system says.
+std::unique_ptr<IServerListener> ListenOnLoopback(uint16_t port, CStopSignal& stop, std::string* pReason);

@@ -15,6 +15,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstring>
 #include <new>
 
 #include "platform/accepted_socket.h"
@@ -187,13 +188,16 @@ std::unique_ptr<CStopSignal> CStopSignal::Create()
     return std::make_unique<CPosixStopSignal>(fds[0], fds[1]);
 }
 
-std::unique_ptr<IServerListener> ListenOnLoopback(uint16_t port, CStopSignal& stop)
+std::unique_ptr<IServerListener> ListenOnLoopback(uint16_t port, CStopSignal& stop, std::string* pReason)
 {
     // sendfile() has no MSG_NOSIGNAL: a client that leaves in the middle of
     // a file would otherwise end the whole process with SIGPIPE.
     signal(SIGPIPE, SIG_IGN);
     int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-    if (fd < 0) return nullptr;
+    if (fd < 0) {
+        *pReason = std::string("no socket: ") + std::strerror(errno);
+        return nullptr;
+    }
     // Lets a restarted server listen at once despite connections in
     // TIME_WAIT; Linux still refuses a second listener on the port.
     int on = 1;
@@ -203,6 +207,7 @@ std::unique_ptr<IServerListener> ListenOnLoopback(uint16_t port, CStopSignal& st
     address.sin_port = htons(port);
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     if (bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)) != 0 || listen(fd, SOMAXCONN) != 0) {
+        *pReason = errno == EADDRINUSE ? "the port is taken" : std::strerror(errno);
         close(fd);
         return nullptr;
     }

@@ -3,12 +3,15 @@
 
 #include <winsock2.h>
 #include <ws2tcpip.h>
+#include <iphlpapi.h>
 
 #include <memory>
 #include <new>
+#include <vector>
 
 #include "platform/accepted_socket.h"
 #include "platform/file_system.h"
+#include "platform/wide_text_win32.h"
 
 namespace {
 
@@ -202,6 +205,39 @@ private:
     WSAEVENT m_accept = WSA_INVALID_EVENT;
 };
 
+// " by process <id> (<program file>)" for the process that Windows names as
+// the holder of a listening socket on port, or "" when it names none.
+std::string PortHolder(uint16_t port)
+{
+    ULONG size = 0;
+    std::vector<char> table;
+    DWORD result = ERROR_INSUFFICIENT_BUFFER;
+    for (int attempt = 0; attempt < 3 && result == ERROR_INSUFFICIENT_BUFFER; ++attempt) {
+        table.resize(size);
+        result = GetExtendedTcpTable(table.empty() ? nullptr : table.data(), &size, FALSE, AF_INET,
+                                     TCP_TABLE_OWNER_PID_LISTENER, 0);
+    }
+    if (result != NO_ERROR) return std::string();
+    const auto* rows = reinterpret_cast<const MIB_TCPTABLE_OWNER_PID*>(table.data());
+    for (DWORD i = 0; i < rows->dwNumEntries; ++i) {
+        const MIB_TCPROW_OWNER_PID& row = rows->table[i];
+        if (ntohs(static_cast<u_short>(row.dwLocalPort)) != port || row.dwOwningPid == 0) continue;
+        std::string holder = " by process " + std::to_string(row.dwOwningPid);
+        HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, row.dwOwningPid);
+        if (process) {
+            wchar_t image[MAX_PATH];
+            DWORD length = MAX_PATH;
+            if (QueryFullProcessImageNameW(process, 0, image, &length)) {
+                std::wstring path(image, length);
+                holder += " (" + WideToUtf8(path.substr(path.find_last_of(L"\\/") + 1)) + ")";
+            }
+            CloseHandle(process);
+        }
+        return holder;
+    }
+    return std::string();
+}
+
 }  // namespace
 
 std::unique_ptr<CStopSignal> CStopSignal::Create()
@@ -218,9 +254,14 @@ std::unique_ptr<CStopSignal> CStopSignal::Create()
     return signal;
 }
 
-std::unique_ptr<IServerListener> ListenOnLoopback(uint16_t port, CStopSignal& stop)
+std::unique_ptr<IServerListener> ListenOnLoopback(uint16_t port, CStopSignal& stop, std::string* pReason)
 {
     auto listener = std::make_unique<CWin32Listener>(static_cast<CWin32StopSignal&>(stop).Handle());
-    if (!listener->Open(port)) return nullptr;
+    if (!listener->Open(port)) {
+        int error = WSAGetLastError();
+        *pReason = error == WSAEADDRINUSE || error == WSAEACCES ? "the port is taken" + PortHolder(port)
+                                                                 : "Winsock error " + std::to_string(error);
+        return nullptr;
+    }
     return listener;
 }

@@ -7,6 +7,7 @@
 #include <thread>
 #include <vector>
 
+#include "platform/event_log.h"
 #include "platform/file_system.h"
 #include "server/resource_cache.h"
 
@@ -210,6 +211,9 @@ void CCacheAccount::Work()
         bool counted = false;
         bool over = false;
         bool disagree = false;
+        bool firstCount = false;
+        size_t nFiles = 0;
+        uint64_t nBytes = 0;
         try {
             if (count) counted = CountOnce();
         } catch (const std::bad_alloc&) {
@@ -227,6 +231,17 @@ void CCacheAccount::Work()
                 return;
             }
             if (count) ++counts;
+            if (count && !m_bFirstCountLogged) {
+                m_bFirstCountLogged = true;
+                firstCount = true;
+                nFiles = m_entries.size();
+                nBytes = m_nTotal;
+            }
+        }
+        if (firstCount) {
+            LogEvent("cache: %zu files, %llu bytes in %s (bound %llu bytes)", nFiles,
+                     static_cast<unsigned long long>(nBytes), m_folder.c_str(),
+                     static_cast<unsigned long long>(m_nLimit));
         }
         try {
             if (over || evict) disagree = Evict();

@@ -124,6 +124,7 @@ private:
     bool m_bCounting = false;    // a count has begun and not merged: stores wait for it to make room
     bool m_bWorking = false;     // the account's thread runs, or is about to
     bool m_bStopping = false;
+    bool m_bFirstCountLogged = false;   // the first count's totals went to the event log
 
     // Guards the start and the join of the account's thread.
     std::mutex m_workLock;

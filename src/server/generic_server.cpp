@@ -82,9 +82,11 @@ size_t CGenericServer::ThreadCount()
 
 void CGenericServer::ListenerMain(uint16_t port)
 {
-    std::unique_ptr<IServerListener> listener = ListenOnLoopback(port, *m_pStop);
+    std::string reason;
+    std::unique_ptr<IServerListener> listener = ListenOnLoopback(port, *m_pStop, &reason);
     {
         std::lock_guard<std::mutex> lock(m_startLock);
+        m_listenFailure = reason;
         m_listenerState = listener ? ThreadState::RUNNING : ThreadState::FAILED;
         m_startChanged.notify_all();
     }

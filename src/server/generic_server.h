@@ -34,6 +34,8 @@ public:
     // Returns once both run (true), or when listening failed or 30 s passed
     // (false). A second call after success returns false and changes nothing.
     bool Start(uint16_t port);
+    // After Start failed because it could not listen: why, in a few words.
+    const std::string& ListenFailure() const { return m_listenFailure; }
 
     // Ends every server thread and waits for them. The program itself never
     // stops its server; tests and the resource server tool do.
@@ -81,4 +83,5 @@ private:
 
     bool m_bStarted = false;
     uint16_t m_nPort = 0;
+    std::string m_listenFailure;   // written by the listener before it reports FAILED
 };

@@ -27,7 +27,7 @@ CHTTPServer::~CHTTPServer()
 
 bool CHTTPServer::StartServer()
 {
-    return StartServerAt(LOCAL_SERVER_PORT, GetCurrentDirectoryBytes(), UpstreamBase());
+    return StartServerAt(LOCAL_SERVER_PORT, GetCurrentDirectoryUtf8(), UpstreamBase());
 }
 
 uint64_t CacheLimitFor(const std::string& root)

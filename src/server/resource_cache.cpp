@@ -2,6 +2,7 @@
 
 #include "net/download_client.h"
 #include "net/md5.h"
+#include "platform/event_log.h"
 #include "platform/file_system.h"
 #include "platform/thread.h"
 
@@ -204,8 +205,27 @@ bool CResourceCache::FetchBody(const std::string& path, COutBuf* body)
     std::string url = m_upstreamBase + path;
     int status = 0;
     int code = FetchToBuffer(url.c_str(), nullptr, body, &status, *m_pTransport);
+    if (code != FETCH_OK || status != 200) LogFetchFailure(path, code, status);
     // Only a whole 200 answer is kept, and only one the bounded cache can hold.
     return code == FETCH_OK && status == 200 && m_account.Fits(body->GetLength());
+}
+
+void CResourceCache::LogFetchFailure(const std::string& path, int nCode, int nStatus)
+{
+    uint32_t skipped = 0;
+    if (!m_fetchFailures.Admit(&skipped)) return;
+    // The query is left out: it may carry what belongs to the player alone.
+    std::string shown = path.substr(0, path.find('?'));
+    const char* what = nCode == FETCH_OPEN_FAILED ? "no answer or no length"
+                       : nCode == FETCH_READ_FAILED ? "the body was cut or stalled"
+                       : nCode == FETCH_OFFLINE ? "the system is offline"
+                       : "answered";
+    if (skipped > 0) {
+        LogEvent("fetch failed: %s: %s, status %d (%u similar lines left out)", shown.c_str(), what, nStatus,
+                 skipped);
+    } else {
+        LogEvent("fetch failed: %s: %s, status %d", shown.c_str(), what, nStatus);
+    }
 }
 
 void CResourceCache::Store(const std::string& name, const COutBuf& body) noexcept

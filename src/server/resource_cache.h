@@ -12,6 +12,7 @@
 
 #include "base/out_buf.h"
 #include "platform/http_transport.h"
+#include "platform/event_log.h"
 #include "server/cache_account.h"
 
 class CInputFile;
@@ -99,6 +100,9 @@ private:
 
     // Fetches path into body; true when the body is to be kept.
     bool FetchBody(const std::string& path, COutBuf* body);
+    // One line in the event log for a fetch that brought no whole 200
+    // answer, at most one a second with the count of those left out.
+    void LogFetchFailure(const std::string& path, int nCode, int nStatus);
     // Writes a body to its cache file and records it; nothing when it cannot.
     void Store(const std::string& name, const COutBuf& body) noexcept;
 
@@ -111,6 +115,7 @@ private:
     std::map<std::string, std::shared_ptr<Fetch>> m_fetches;
     unsigned long m_nTempCounter = 0;
     CCacheAccount m_account;
+    CLogRateLimit m_fetchFailures;
 };
 
 // A fetched body's store, run when this goes: the path stays registered

@@ -208,6 +208,32 @@ TEST(DownloadClient, MemoryDownloadNeverPassesTheBlock)
     EXPECT_EQ(0, block[255]);
 }
 
+// The version file's deadline: a body in time arrives whole; one that the
+// peer would deliver whole only after the deadline (silent first, or a byte
+// at a time) is no body at all, where the download without a deadline would
+// have returned it.
+TEST(DownloadClient, MemoryDownloadWithinADeadline)
+{
+    const uint32_t DEADLINE_MS = 4000;
+    struct Case {
+        const char* path;
+        uint32_t nExpected;
+    } cases[] = {
+        {"/len/200", 200},
+        {"/delay/30000/100", 0},      // silent for 30 s, then whole
+        {"/trickle/60/500", 0},       // whole after 30 s, too fast for the low-speed bound
+        {"/len/256", 0},              // refused as by DownloadToMemory: no room for the terminator
+    };
+    for (const Case& c : cases) {
+        std::vector<uint8_t> block(256, 0xEE);
+        uint32_t length = DownloadToMemoryWithin(OriginUrl(c.path), block.data(), 256, DEADLINE_MS);
+        EXPECT_EQ(c.nExpected, length) << c.path;
+        std::vector<uint8_t> expected = OriginPattern(length);
+        expected.resize(256, 0xEE);
+        EXPECT_EQ(expected, block) << c.path << ": nothing but the body is written";
+    }
+}
+
 TEST(DownloadClient, UnreachableOriginFailsToOpen)
 {
     // Port 1 on loopback: nothing listens there.

@@ -153,13 +153,34 @@ def prefix(display, tmp_path, request):
         shutil.copy2(wine_prefix.log_path, failure_folder(request) / "wine.log")
 
 
+def event_log(folder):
+    """The events of the program's log in folder ("Quillet.log"), each
+    without its time and process id; [] when there is no log."""
+    path = Path(folder) / "Quillet.log"
+    if not path.exists():
+        return []
+    lines = path.read_bytes().decode("utf-8", errors="replace").split("\r\n")
+    return [line.split("] ", 1)[1] for line in lines if "] " in line]
+
+
 class Origin:
     """The loopback test origin playing the update CDN, the resource CDN and
-    the site; files under root are served by their path."""
+    the site; files under root are served by their path. A case may stop it
+    to put another peer on its port, and start it again."""
 
-    def __init__(self, root, port):
+    def __init__(self, root, port, state):
         self.root = Path(root)
+        self.port = port
+        self.state = Path(state)
         self.base = f"http://127.0.0.1:{port}"
+
+    def start(self):
+        subprocess.run([sys.executable, str(ORIGIN_SCRIPT), "start", "--state", str(self.state), "--port",
+                        str(self.port), "--root", str(self.root)], check=True, stdout=subprocess.DEVNULL)
+
+    def stop(self):
+        subprocess.run([sys.executable, str(ORIGIN_SCRIPT), "stop", "--state", str(self.state)], check=False,
+                       stdout=subprocess.DEVNULL)
 
     def get(self, path):
         with urllib.request.urlopen(self.base + path, timeout=20) as response:
@@ -181,10 +202,9 @@ def origin(tmp_path, request):
     state = tmp_path / "origin"
     root = tmp_path / "origin-files"
     root.mkdir()
-    subprocess.run([sys.executable, str(ORIGIN_SCRIPT), "start", "--state", str(state), "--port",
-                    str(ORIGIN_PORT), "--root", str(root)], check=True, stdout=subprocess.DEVNULL)
-    yield Origin(root, ORIGIN_PORT)
+    served = Origin(root, ORIGIN_PORT, state)
+    served.start()
+    yield served
     if failed(request) and (state / "requests.jsonl").exists():
         shutil.copy2(state / "requests.jsonl", failure_folder(request) / "origin-requests.jsonl")
-    subprocess.run([sys.executable, str(ORIGIN_SCRIPT), "stop", "--state", str(state)], check=False,
-                   stdout=subprocess.DEVNULL)
+    served.stop()

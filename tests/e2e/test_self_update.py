@@ -2,10 +2,14 @@
 update CDN, the verified download, the file swap and the relaunch."""
 import hashlib
 import shutil
+import socket
+import subprocess
+import threading
+import time
 
 import pytest
 
-from conftest import HELPERS, PROGRAM, STATE, WinePrefix, wait_until
+from conftest import HELPERS, PROGRAM, STATE, WinePrefix, event_log, wait_until
 from signing_pki import SigningPki
 
 VERSION_PATH = "/weiduan/Zelmic/ver.txt"
@@ -48,6 +52,13 @@ def test_same_version_downloads_nothing(prefix, origin, new_program, version):
     assert origin.count(VERSION_PATH) == 1
     assert origin.count(NEW_PATH) == 0
     assert (folder / "Quillet.exe").read_bytes() == PROGRAM.read_bytes()
+    # A healthy start, told in the log from start to exit.
+    events = event_log(folder)
+    assert events[0] == 'start: Quillet 1.0.5, folder C:\\Quillet, arguments ""', events
+    assert 'update: version "%s" advertised, 1.0.5 running: no update' % version in events, events
+    assert any(e.startswith("server: listening on 127.0.0.1:12315 in ") for e in events), events
+    assert any(e.startswith("cache: 0 files, 0 bytes in C:\\Quillet\\wz_cdn\\cdn\\") for e in events), events
+    assert events[-1] == "exit", events
 
 
 @pytest.mark.parametrize("case", ["lower", "upper", "crlf"])
@@ -85,6 +96,8 @@ def test_broken_download_leaves_the_program_untouched(prefix, origin, new_progra
     # misbehaving route was reached.
     requested = "/" + exe.replace("../", "") if served != "wrong-md5" else NEW_PATH
     assert origin.count(requested) == 1
+    assert "update: the download of http://127.0.0.1:18302/weiduan/Zelmic/%s failed or its MD5 is not %s" % (
+        exe, md5) in event_log(folder)
 
 
 def test_second_process_of_the_folder_never_asks(prefix, origin, new_program):
@@ -115,6 +128,127 @@ def test_old_file_that_stays_stops_the_swap(prefix, origin, new_program):
     assert (folder / "Quillet.exe.tmp").read_bytes() == new_program, "kept for a later start"
 
 
+class BadCdn:
+    """A peer on the update CDN's port (the test origin stopped) that does
+    one thing wrong: "refuses" (nothing listens), "silent" (accepts and never
+    answers), "firewalled" (every SYN dropped: a listener whose accept queue
+    is full and never accepted from) or "trickles" (answers the version file
+    with a length of 60 and a byte every 5 s)."""
+
+    def __init__(self, behaviour, port):
+        self.behaviour = behaviour
+        self.sockets = []
+        self.stopping = threading.Event()
+        if behaviour == "refuses":
+            return
+        listener = self.held(socket.socket())
+        listener.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+        listener.bind(("127.0.0.1", port))
+        if behaviour == "firewalled":
+            # A backlog of 0 queues one connection; with it never accepted,
+            # Linux drops every later SYN and the client keeps retrying.
+            listener.listen(0)
+            for _ in range(2):
+                filler = self.held(socket.socket())
+                filler.setblocking(False)
+                filler.connect_ex(("127.0.0.1", port))
+            return
+        listener.listen(64)
+        threading.Thread(target=self.accept, args=(listener,), daemon=True).start()
+
+    def held(self, sock):
+        self.sockets.append(sock)
+        return sock
+
+    def accept(self, listener):
+        while not self.stopping.is_set():
+            try:
+                conn, _ = listener.accept()
+            except OSError:
+                return
+            self.held(conn)
+            if self.behaviour == "trickles":
+                threading.Thread(target=self.trickle, args=(conn,), daemon=True).start()
+
+    def trickle(self, conn):
+        try:
+            conn.recv(65536)
+            conn.sendall(b"HTTP/1.1 200 OK\r\nContent-Length: 60\r\n\r\n")
+            while not self.stopping.wait(5):
+                conn.sendall(b"v")
+        except OSError:
+            pass
+
+    def stop(self):
+        self.stopping.set()
+        for sock in self.sockets:
+            # A shutdown wakes a thread blocked in accept or recv, whose call
+            # would otherwise keep the socket, and the port, alive.
+            try:
+                sock.shutdown(socket.SHUT_RDWR)
+            except OSError:
+                pass
+            sock.close()
+
+
+def answers_locally():
+    """Whether the program's local server answers a request it serves
+    without the upstream (a target without "/" is never fetched)."""
+    try:
+        with socket.create_connection(("127.0.0.1", 12315), timeout=5) as sock:
+            sock.sendall(b"GET x HTTP/1.0\r\n\r\n")
+            return sock.recv(64).startswith(b"HTTP/1.0 200")
+    except OSError:
+        return False
+
+
+def start_up_seconds(prefix, folder):
+    """Starts the program and times it until its local server answers; then
+    ends every program of the prefix."""
+    started = time.monotonic()
+    program = prefix.start("C:\\Quillet\\Quillet.exe", cwd=folder)
+    try:
+        assert wait_until(answers_locally, 240, 0.1), "the local server never answered"
+        return time.monotonic() - started
+    finally:
+        subprocess.run(["wineserver", "-k"], env=prefix.env, timeout=30, check=False)
+        program.wait(timeout=30)
+        prefix.wait_all()
+
+
+# What an update CDN that misbehaves may add to the start: the version file
+# has 10 s to arrive whole. The margin covers the spread of Wine's starts.
+UPDATE_DEADLINE_SECONDS = 10
+START_SPREAD_SECONDS = 5
+
+
+def test_start_up_waits_for_the_update_cdn_only_so_long(prefix, origin, new_program):
+    """One healthy start, then each fault of the update CDN: the local
+    server answers within the version file's deadline of the healthy start,
+    and the next start with a healthy CDN installs the update."""
+    advertise(origin, "1.0.5", hashlib.md5(PROGRAM.read_bytes()).hexdigest())
+    folder = prefix.install()
+    healthy = start_up_seconds(prefix, folder)
+    figures = {"answers": healthy}
+    origin.put(NEW_PATH, new_program)
+    advertise(origin, "1.0.4", hashlib.md5(new_program).hexdigest())
+    for behaviour in ["refuses", "silent", "firewalled", "trickles"]:
+        folder = prefix.install()
+        origin.stop()
+        cdn = BadCdn(behaviour, origin.port)
+        try:
+            figures[behaviour] = start_up_seconds(prefix, folder)
+        finally:
+            cdn.stop()
+            origin.start()
+        assert (folder / "Quillet.exe").read_bytes() == PROGRAM.read_bytes(), behaviour
+        assert start(prefix) == folder
+        assert (folder / "Quillet.exe").read_bytes() == new_program, "%s: the next start installs it" % behaviour
+    print("\nstart-up until the local server answers: " + ", ".join("%s %.1f s" % f for f in figures.items()))
+    late = {b: t for b, t in figures.items() if t > healthy + UPDATE_DEADLINE_SECONDS + START_SPREAD_SECONDS}
+    assert late == {}, figures
+
+
 @pytest.fixture(scope="module")
 def pki(tmp_path_factory):
     return SigningPki(tmp_path_factory.mktemp("pki"))
@@ -139,5 +273,7 @@ def test_signed_program_installs_only_what_its_publisher_signed(prefix, origin, 
     assert origin.count(NEW_PATH) == 1
     assert origin.count(VERSION_PATH) == 1, "a relaunched program never asks for the version file"
     assert (folder / "Quillet.exe").read_bytes() == (served if installed else running.read_bytes())
+    refused = "update: refused: not signed by the running program's publisher"
+    assert (refused in event_log(folder)) == (not installed)
     assert not (folder / "Quillet.exe.tmp").exists()
     assert not (folder / "Quillet.exe.old").exists()

@@ -20,7 +20,7 @@ HOSTS = os.environ["QUILLET_RELEASE_HOSTS"].split(",")
 SYSTEM_DLLS = {
     "kernel32.dll", "user32.dll", "gdi32.dll", "advapi32.dll", "shell32.dll", "ole32.dll",
     "oleaut32.dll", "comctl32.dll", "ws2_32.dll", "wininet.dll", "msvcrt.dll", "shlwapi.dll",
-    "version.dll", "crypt32.dll", "wintrust.dll", "imm32.dll", "msimg32.dll",
+    "version.dll", "crypt32.dll", "wintrust.dll", "imm32.dll", "msimg32.dll", "iphlpapi.dll",
 }
 
 

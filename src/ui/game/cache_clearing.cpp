@@ -5,6 +5,7 @@
 
 #include <vector>
 
+#include "platform/event_log.h"
 #include "platform/file_system.h"
 #include "platform/wide_text_win32.h"
 #include "server/resource_cache.h"
@@ -87,8 +88,10 @@ void ClearCaches(HWND hWndOwner)
     if (SHGetSpecialFolderPathW(nullptr, cookies, CSIDL_COOKIES, FALSE)) DeleteFolderContents(cookies);
     // The resource cache root, built from the current directory as the
     // server builds it; a trailing separator is dropped for the search.
-    std::wstring root = ToWide(CacheRootUnder(GetCurrentDirectoryBytes()), CP_ACP);
+    std::wstring root = ToWide(CacheRootUnder(GetCurrentDirectoryUtf8()), CP_UTF8);
     if (!root.empty() && root.back() == L'\\') root.pop_back();
-    DeleteFolderContents(root);
+    bool searched = DeleteFolderContents(root);
+    LogEvent("cache clearing: cookies and %s %s", WideToUtf8(root).c_str(),
+             searched ? "cleared" : "could not be searched");
     MessageBoxW(hWndOwner, L"清空完成！", L"提示", MB_OK);
 }

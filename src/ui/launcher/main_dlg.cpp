@@ -2,6 +2,7 @@
 
 #include <shellapi.h>
 
+#include "platform/event_log.h"
 #include "ui/framework/ax_host.h"
 #include "ui/framework/scoped_win.h"
 #include "ui/framework/window_placement_win32.h"
@@ -107,6 +108,7 @@ LRESULT CMainDlg::OnMinimize(WORD, WORD, HWND, BOOL&)
 LRESULT CMainDlg::OnClose(WORD, WORD, HWND, BOOL&)
 {
     if (g_hKeyboardHook) UnhookWindowsHookEx(g_hKeyboardHook);
+    LogEvent("exit: the launcher was closed");
     TerminateProcess(GetCurrentProcess(), 0);
     return 0;
 }
