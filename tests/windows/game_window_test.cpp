@@ -33,6 +33,30 @@ POINT ChildPosition(HWND parent, HWND child)
     return POINT{rect.left, rect.top};
 }
 
+POINT CentreOf(HWND hWnd)
+{
+    RECT rect = WindowRect(hWnd);
+    return POINT{(rect.left + rect.right) / 2, (rect.top + rect.bottom) / 2};
+}
+
+// The real mouse: SetCursorPos moves the cursor and queues the move as the
+// hardware would, so the system's own leave tracking is what is tested.
+void MoveMouseTo(POINT point)
+{
+    SetCursorPos(point.x, point.y);
+}
+
+void ClickAt(POINT point)
+{
+    MoveMouseTo(point);
+    INPUT clicks[2] = {};
+    clicks[0].type = INPUT_MOUSE;
+    clicks[0].mi.dwFlags = MOUSEEVENTF_LEFTDOWN;
+    clicks[1].type = INPUT_MOUSE;
+    clicks[1].mi.dwFlags = MOUSEEVENTF_LEFTUP;
+    SendInput(2, clicks, sizeof(INPUT));
+}
+
 void Pump()
 {
     MSG msg;
@@ -127,6 +151,11 @@ TEST_F(GameWindow, ThePageHasTheKeysAndNoPictureButtonEverKeepsThem)
     SetFocus(m_game->m_btnClose.m_hWnd);
     EXPECT_NE(m_game->m_btnClose.m_hWnd, GetFocus());
     EXPECT_EQ(0, GetWindowLongW(m_game->m_btnClose.m_hWnd, GWL_STYLE) & WS_TABSTOP);
+    // The window itself given the focus, as activation does when no control
+    // of it had the focus: the dialog manager's choice, its first control,
+    // is a picture button that hands the focus back to the window.
+    SetFocus(m_hWnd);
+    EXPECT_TRUE(onPage(GetFocus())) << "the window itself given the focus";
 
     // So Space, which the page leaves alone, presses nothing: no exit question.
     MessageBoxAnswerer answerer(L"提示", IDCANCEL);
@@ -332,6 +361,107 @@ TEST_F(GameWindow, MenuCommandsRunTheirActions)
     EXPECT_FALSE(IsWindowVisible(m_hWnd));
     SendMessageW(m_hWnd, WM_HOTKEY, HOTKEY_REFRESH, 0);
     EXPECT_TRUE(IsWindow(m_hWnd));
+}
+
+// The mouse, moved for real, enters a title button and leaves it for the
+// page after whatever came before: the hover face comes on entering and goes
+// within a second of leaving.
+TEST_F(GameWindow, PictureButtonsDropTheHoverFaceWhenTheMouseLeaves)
+{
+    TempFolder folder;
+    CurrentDirectory inside(folder.Root());
+    MessageBoxAnswerer answerer(L"提示", IDCANCEL);
+    MenuDismisser menus;
+    const std::wstring question = L"正在游戏中，是否确认退出游戏？";
+    const std::wstring cleared = L"清空完成！";
+    CGameDlg& game = *m_game;
+    MyButton* buttons[] = {&game.m_btnClose, &game.m_btnMinimize, &game.m_btnRestore, &game.m_btnMaximize,
+                           &game.m_btnHide,  &game.m_btnLogo,     &game.m_btnMenu};
+    auto anyHover = [&] {
+        for (MyButton* button : buttons) {
+            if (button->IsHover()) return true;
+        }
+        return false;
+    };
+    // Clicks the button with the real mouse and waits for its action.
+    auto click = [&](MyButton& button, const std::function<bool()>& done) {
+        POINT over = CentreOf(button.m_hWnd);
+        if (WindowFromPoint(over) != button.m_hWnd) return false;
+        ClickAt(over);
+        return WaitUntil(done, 10000);
+    };
+    auto clickOpensMenu = [&](MyButton& button) {
+        int seen = menus.Count();
+        return click(button, [&] { return menus.Count() > seen; });
+    };
+    struct Case {
+        const char* before;
+        MyButton* entered;
+        // Does what comes before; false when it did not happen.
+        std::function<bool()> run;
+    };
+    const Case cases[] = {
+        {"nothing", &game.m_btnClose, [] { return true; }},
+        {"a message box shown and answered", &game.m_btnClose,
+         [&] {
+             int seen = answerer.Count(cleared);
+             PostMessageW(m_hWnd, WM_COMMAND, MAKEWPARAM(ID_MAIN_CLEAR_CACHE, 0), 0);
+             return WaitUntil([&] { return answerer.Count(cleared) > seen; }, 10000);
+         }},
+        {"the close button's exit question, cancelled", &game.m_btnClose,
+         [&] {
+             int seen = answerer.Count(question);
+             return click(game.m_btnClose, [&] { return answerer.Count(question) > seen; });
+         }},
+        {"the restore button's toggle", &game.m_btnMaximize,
+         [&] {
+             return click(game.m_btnRestore, [&] { return IsWindowVisible(game.m_btnMaximize.m_hWnd) != FALSE; });
+         }},
+        {"the maximise button's toggle", &game.m_btnRestore,
+         [&] {
+             return click(game.m_btnMaximize, [&] { return IsWindowVisible(game.m_btnRestore.m_hWnd) != FALSE; });
+         }},
+        {"the minimise button, then restored", &game.m_btnMinimize,
+         [&] {
+             bool done = click(game.m_btnMinimize, [&] { return IsIconic(m_hWnd) != FALSE; });
+             ShowWindow(m_hWnd, SW_RESTORE);
+             return done;
+         }},
+        {"the hide button, then F9", &game.m_btnHide,
+         [&] {
+             bool done = click(game.m_btnHide, [&] { return !IsWindowVisible(m_hWnd); });
+             SendMessageW(m_hWnd, WM_HOTKEY, HOTKEY_TOGGLE, 0);
+             return done && IsWindowVisible(m_hWnd);
+         }},
+        {"the menu button's menu, dismissed", &game.m_btnMenu, [&] { return clickOpensMenu(game.m_btnMenu); }},
+        {"the logo's menu, dismissed", &game.m_btnLogo, [&] { return clickOpensMenu(game.m_btnLogo); }},
+        {"F9 hiding and showing the window", &game.m_btnClose,
+         [&] {
+             SendMessageW(m_hWnd, WM_HOTKEY, HOTKEY_TOGGLE, 0);
+             bool hidden = !IsWindowVisible(m_hWnd);
+             SendMessageW(m_hWnd, WM_HOTKEY, HOTKEY_TOGGLE, 0);
+             return hidden && IsWindowVisible(m_hWnd);
+         }},
+        {"the tray menu opened and dismissed", &game.m_btnClose,
+         [&] {
+             int seen = menus.Count();
+             SendMessageW(m_hWnd, WM_TRAYICON, TRAY_ICON_ID, WM_RBUTTONDOWN);
+             return menus.Count() > seen;
+         }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.before);
+        ASSERT_TRUE(c.run()) << "what comes before did not happen";
+        MoveMouseTo(CentreOf(m_hWnd));
+        EXPECT_TRUE(WaitUntil([&] { return !anyHover(); }, 1000)) << "a hover face stayed on the page";
+        MyButton& entered = *c.entered;
+        POINT over = CentreOf(entered.m_hWnd);
+        ASSERT_EQ(entered.m_hWnd, WindowFromPoint(over)) << "the button is not in view";
+        MoveMouseTo(over);
+        EXPECT_TRUE(WaitUntil([&] { return entered.IsHover(); }, 5000)) << "no hover face on entering";
+        MoveMouseTo(CentreOf(m_hWnd));
+        EXPECT_TRUE(WaitUntil([&] { return !entered.IsHover(); }, 1000)) << "the hover face stayed after leaving";
+    }
 }
 
 TEST_F(GameWindow, TitleIsCutAtACharacterBoundary)

@@ -214,12 +214,21 @@ TEST_F(PictureButton, FacesFollowTheMouse)
     EXPECT_FALSE(m_dialog.m_button.IsHover());
     EXPECT_TRUE(m_dialog.m_button.IsPressed());
     EXPECT_EQ(ExpectedPixels(m_button, 293), ReadPixels(m_button)) << "pressed while dragged off";
+    // Moves still reach the button through its capture while the mouse is
+    // off it: none brings the hover face back.
+    Send(WM_MOUSEMOVE, -210, -200);
+    EXPECT_FALSE(m_dialog.m_button.IsHover()) << "a move from outside through the capture";
 
     Send(WM_LBUTTONUP, -200, -200);
     Pump();
     EXPECT_EQ(ExpectedPixels(m_button, 295), ReadPixels(m_button)) << "normal after release elsewhere";
     EXPECT_EQ(0, m_dialog.m_nClicks);
 
+    // The cursor itself is put there too: while the hover face shows, the
+    // button also looks where the cursor is.
+    POINT over = {3, 3};
+    ClientToScreen(m_button, &over);
+    SetCursorPos(over.x, over.y);
     Send(WM_MOUSEMOVE, 3, 3);
     Send(WM_LBUTTONDOWN, 3, 3);
     Send(WM_LBUTTONUP, 3, 3);

@@ -2,7 +2,23 @@
 
 #include <shellapi.h>
 
+#include <cwchar>
+
 namespace {
+
+// EnumWindows callback: the first shown popup menu of this process.
+BOOL CALLBACK FindShownMenu(HWND hWnd, LPARAM lParam)
+{
+    DWORD process = 0;
+    GetWindowThreadProcessId(hWnd, &process);
+    wchar_t name[16] = {};
+    if (process == GetCurrentProcessId() && IsWindowVisible(hWnd) && GetClassNameW(hWnd, name, 16) &&
+        std::wcscmp(name, L"#32768") == 0) {
+        *reinterpret_cast<HWND*>(lParam) = hWnd;
+        return FALSE;
+    }
+    return TRUE;
+}
 
 void RemoveTree(const std::wstring& root)
 {
@@ -159,4 +175,26 @@ int MessageBoxAnswerer::Count(const std::wstring& text)
         if (seen == text) ++count;
     }
     return count;
+}
+
+MenuDismisser::MenuDismisser()
+{
+    m_thread = std::thread([this] {
+        HWND last = nullptr;
+        while (!m_bStop) {
+            HWND menu = nullptr;
+            EnumWindows(FindShownMenu, reinterpret_cast<LPARAM>(&menu));
+            if (menu && menu != last) ++m_nCount;
+            // Posted again for as long as the menu still shows.
+            if (menu) PostMessageW(menu, WM_KEYDOWN, VK_ESCAPE, 0);
+            last = menu;
+            Sleep(50);
+        }
+    });
+}
+
+MenuDismisser::~MenuDismisser()
+{
+    m_bStop = true;
+    m_thread.join();
 }

@@ -79,3 +79,19 @@ private:
     std::vector<std::wstring> m_texts;
     std::thread m_thread;
 };
+
+// Dismisses every popup menu (window class #32768) this process shows, with
+// Escape as the player would, and counts the menus seen.
+class MenuDismisser {
+public:
+    MenuDismisser();
+    ~MenuDismisser();
+    MenuDismisser(const MenuDismisser&) = delete;
+    MenuDismisser& operator=(const MenuDismisser&) = delete;
+    int Count() const { return m_nCount; }
+
+private:
+    std::atomic<int> m_nCount{0};
+    std::atomic<bool> m_bStop{false};
+    std::thread m_thread;
+};

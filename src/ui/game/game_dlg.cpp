@@ -270,6 +270,16 @@ LRESULT CGameDlg::OnSize(UINT, WPARAM wParam, LPARAM lParam, BOOL&)
     return 0;
 }
 
+LRESULT CGameDlg::OnSetFocus(UINT, WPARAM, LPARAM, BOOL& bHandled)
+{
+    if (!m_wndBrowserHost || !IsWindow(m_wndBrowserHost)) {
+        bHandled = FALSE;
+        return 0;
+    }
+    SetFocus(m_wndBrowserHost);
+    return 0;
+}
+
 void CGameDlg::UpdateSizeButtons()
 {
     bool maximised = m_nSizeState == SIZE_TYPE_MAXIMIZED;

@@ -59,6 +59,7 @@ public:
         MESSAGE_HANDLER(WM_INITDIALOG, OnInitDialog)
         MESSAGE_HANDLER(WM_DESTROY, OnDestroy)
         MESSAGE_HANDLER(WM_SIZE, OnSize)
+        MESSAGE_HANDLER(WM_SETFOCUS, OnSetFocus)
         MESSAGE_HANDLER(WM_ERASEBKGND, OnEraseBackground)
         MESSAGE_HANDLER(WM_SETCURSOR, OnSetCursor)
         MESSAGE_HANDLER(WM_NCHITTEST, OnNcHitTest)
@@ -113,6 +114,11 @@ private:
     LRESULT OnInitDialog(UINT, WPARAM, LPARAM, BOOL&);
     LRESULT OnDestroy(UINT, WPARAM, LPARAM, BOOL&);
     LRESULT OnSize(UINT, WPARAM wParam, LPARAM lParam, BOOL&);
+    // The window itself given the focus (activation with no control to
+    // return it to, or a picture button handing it back) passes it to the
+    // page: the dialog manager would give it to the first control, a picture
+    // button, which hands it straight back.
+    LRESULT OnSetFocus(UINT, WPARAM, LPARAM, BOOL& bHandled);
     LRESULT OnEraseBackground(UINT, WPARAM wParam, LPARAM, BOOL&);
     LRESULT OnSetCursor(UINT, WPARAM, LPARAM lParam, BOOL&);
     LRESULT OnNcHitTest(UINT, WPARAM, LPARAM lParam, BOOL&);

@@ -1,7 +1,11 @@
 // MyButton: an owner-drawn push button of a dialog template turned into a
 // picture button with normal, hover, pressed and disabled faces. It repaints
 // at once whenever the mouse changes its state; clicking stays the button's
-// own, so the parent receives BN_CLICKED as usual.
+// own, so the parent receives BN_CLICKED as usual. The hover face lasts only
+// while the mouse is over the button: the leave notification ends it, and
+// while the face shows the button also looks where the mouse is, because the
+// system keeps one leave request at a time, which another window's request
+// replaces, and a request made after the mouse has gone is never answered.
 #pragma once
 
 #include <windows.h>
@@ -29,6 +33,8 @@ void AttachButtons(HWND hDialog, std::initializer_list<ButtonSkin> skins);
 
 class MyButton : public CSubclassedWindow {
 public:
+    ~MyButton() override;
+
     // Subclasses the control and loads its four faces (resource ids of type
     // WEBP). False for a null handle: nothing is loaded, the object stays
     // unattached.
@@ -47,6 +53,7 @@ public:
         MESSAGE_HANDLER(WM_LBUTTONDOWN, OnLButtonDown)
         MESSAGE_HANDLER(WM_LBUTTONUP, OnLButtonUp)
         MESSAGE_HANDLER(WM_MOUSELEAVE, OnMouseLeave)
+        MESSAGE_HANDLER(WM_TIMER, OnTimer)
         MESSAGE_HANDLER(OCM_DRAWITEM, OnDrawItem)
     END_MSG_MAP()
 
@@ -57,8 +64,16 @@ private:
     LRESULT OnLButtonDown(UINT, WPARAM, LPARAM, BOOL& bHandled);
     LRESULT OnLButtonUp(UINT, WPARAM, LPARAM, BOOL& bHandled);
     LRESULT OnMouseLeave(UINT, WPARAM, LPARAM, BOOL& bHandled);
+    LRESULT OnTimer(UINT, WPARAM wParam, LPARAM, BOOL& bHandled);
     LRESULT OnDrawItem(UINT, WPARAM, LPARAM, BOOL&);
     void RepaintNow();
+    // Shows or ends the hover face; the check of the mouse's place runs
+    // while it shows.
+    void SetHover(bool bHover);
+    // Asks for the leave notification unless this button already has it.
+    void AskForLeave();
+    // The cursor is over this button and no other window covers it there.
+    bool IsMouseOver() const;
 
     SkinImage m_imgNormal;
     SkinImage m_imgHover;
