@@ -17,6 +17,14 @@ const size_t EVENT_LOG_TEXT_MAX_BYTES = 2048;
 // before the file is tried again.
 const int64_t EVENT_LOG_RETRY_PAUSE_MS = 1000;
 
+// The compiler checks LogEvent's arguments against its format. mingw-w64
+// formats by the C99 rules (%zu, %llu), which its compilers call gnu_printf.
+#if defined(__MINGW32__)
+#define EVENT_LOG_FORMAT(formatIndex, firstArgument) __attribute__((format(gnu_printf, formatIndex, firstArgument)))
+#else
+#define EVENT_LOG_FORMAT(formatIndex, firstArgument) __attribute__((format(printf, formatIndex, firstArgument)))
+#endif
+
 // How each line ends: "\r\n" on Windows, "\n" elsewhere.
 extern const char EVENT_LOG_LINE_END[];
 
@@ -35,7 +43,7 @@ void SetEventLogPath(const std::string& path, int64_t nMaxBytes, int64_t nRetryP
 // cannot be written is dropped (false, for tests; callers need not look),
 // and lines go unwritten for EVENT_LOG_RETRY_PAUSE_MS before the file is
 // tried again. False before SetEventLogPath.
-bool LogEvent(const char* format, ...) noexcept __attribute__((format(gnu_printf, 1, 2)));
+bool LogEvent(const char* format, ...) noexcept EVENT_LOG_FORMAT(1, 2);
 
 // Lets at most one event an interval (a second unless told) through and
 // counts the ones it holds back, for events that can come in floods, such as
