@@ -29,6 +29,19 @@ else()
     message(FATAL_ERROR "QUILLET_CACHE_LIMIT must be a number of bytes or empty: '${QUILLET_CACHE_LIMIT}'")
 endif()
 
+# Roots an update's signature may end at besides the running program's own:
+# SHA-256 values of their DER SubjectPublicKeyInfo, 64 hexadecimal digits
+# each, separated by ";". A publisher moving to another certificate
+# authority first ships a release that pins the new root.
+set(QUILLET_UPDATE_PINNED_ROOTS "" CACHE STRING
+    "SHA-256 of the SubjectPublicKeyInfo of extra update roots, hex, ';'-separated (empty: the running program's root only)")
+string(TOLOWER "${QUILLET_UPDATE_PINNED_ROOTS}" QUILLET_UPDATE_PINNED_ROOTS_TEXT)
+foreach(key IN LISTS QUILLET_UPDATE_PINNED_ROOTS_TEXT)
+    if(NOT key MATCHES "^[0-9a-f]+$" OR NOT key MATCHES "^................................................................$")
+        message(FATAL_ERROR "QUILLET_UPDATE_PINNED_ROOTS: '${key}' is not 64 hexadecimal digits")
+    endif()
+endforeach()
+
 foreach(value IN ITEMS QUILLET_UPDATE_HOST QUILLET_UPSTREAM_HOST QUILLET_SITE_HOST
                        QUILLET_GAMECODE_URL_EFFECTIVE)
     if("${${value}}" MATCHES "[\"\\\\ ]")

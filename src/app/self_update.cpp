@@ -75,26 +75,36 @@ bool CClientApp::CheckInstanceAndUpdate(bool bReopen)
                  static_cast<unsigned>(URL_CHARS - 1));
         return true;
     }
+    // A running program whose own file cannot be read cannot tell what it
+    // may take: nothing is downloaded.
+    ProgramPublisher publisher = ReadProgramPublisher(program);
+    if (!publisher.bRead) {
+        LogEvent("update: refused: the running program's own file could not be read");
+        return true;
+    }
     if (!DownloadVerifiedFile(WideToUtf8(url), WideToUtf8(NEW_PROGRAM_FILE), md5.c_str())) {
         LogEvent("update: the download of %s failed or its MD5 is not %s", WideToUtf8(url).c_str(), md5.c_str());
         return true;
     }
     LogEvent("update: downloaded %s, MD5 %s matches", WideToUtf8(url).c_str(), md5.c_str());
     // The MD5 came from the same plain-HTTP host as the program: a signed
-    // program takes only what its publisher signed, and a refused download
-    // counts as failed, so it does not remain.
-    ProgramPublisher publisher = ReadProgramPublisher(program);
-    if (!MayReplaceProgram(publisher, NEW_PROGRAM_FILE)) {
-        LogEvent("update: refused: not signed by the running program's publisher");
+    // program takes only a later version of itself that its publisher
+    // signed, and a refused download counts as failed, so it does not
+    // remain. The verdict holds the file it judged until the swap is done.
+    UpdateVerdict verdict = JudgeUpdate(publisher, NEW_PROGRAM_FILE);
+    if (!verdict.bAccepted) {
+        LogEvent("update: refused: %s", verdict.reason);
+        verdict.file.Reset();
         DeleteFileW(NEW_PROGRAM_FILE);
         return true;
     }
-    LogEvent("update: signature %s", publisher.bSigned ? "by the running program's publisher: accepted"
-                                                       : "not required: the running program is unsigned");
+    LogEvent("update: accepted: %s", verdict.reason);
 
+    // Each move is on the disk when it returns: after a power cut the
+    // program file is the old program or the whole new one.
     ProgramFileMoves files;
     files.move = [](const std::wstring& from, const std::wstring& to) {
-        return MoveFileW(from.c_str(), to.c_str()) != FALSE;
+        return MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_WRITE_THROUGH) != FALSE;
     };
     if (SwapProgramFiles(files, GetProgramPath(), m_szExeName)) {
         LogEvent("update: the new program is in place");

@@ -137,6 +137,7 @@ bool DownloadVerifiedFile(const std::string& url, const std::string& path, const
         WideRequest opened = OpenWide(transport, url);
         if (!opened.request) return false;
         if (!opened.request->QueryContentLength(&length) || length == 0) return false;
+        if (length > MAX_PROGRAM_DOWNLOAD_BYTES) return false;
         block.reset(new (std::nothrow) uint8_t[length]);
         if (!block) return false;
         uint32_t offset = 0;

@@ -17,6 +17,10 @@ const int FETCH_OPEN_FAILED = 1;    // request not opened, or no Content-Length
 const int FETCH_READ_FAILED = 3;    // a read failed, or the length differs
 const int FETCH_OFFLINE = 4;        // system offline, or no Internet handle
 
+// The largest program DownloadVerifiedFile takes: a longer announced length
+// is refused before anything is allocated or read.
+const uint32_t MAX_PROGRAM_DOWNLOAD_BYTES = 256u << 20;
+
 // Reads the body at url (UTF-8) into dest, which holds nCapacity bytes, and
 // returns the number of bytes stored; 0 on any failure. Writes no terminator
 // and always leaves room for one: a body of nCapacity bytes or more is a
@@ -35,9 +39,10 @@ uint32_t DownloadToMemoryWithin(const std::string& url, uint8_t* dest, uint32_t 
                                 IHttpTransport& transport = SystemHttpTransport());
 
 // Downloads url whole, checks it against expectedMd5 (32 hex digits, either
-// case) and only then creates or replaces path with exactly that body. False
-// when anything fails; the file is then untouched, or removed when it could
-// not be written whole.
+// case) and only then creates or replaces path with exactly that body, on
+// the disk when it returns. False when anything fails, an announced length
+// over MAX_PROGRAM_DOWNLOAD_BYTES included; the file is then untouched, or
+// removed when it could not be written whole.
 bool DownloadVerifiedFile(const std::string& url, const std::string& path, const char* expectedMd5,
                           IHttpTransport& transport = SystemHttpTransport());
 

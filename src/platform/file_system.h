@@ -7,8 +7,10 @@
 #include <functional>
 #include <string>
 
-// Creates or replaces the file at path (UTF-8) with exactly size bytes. When
-// the file cannot be created, written whole or closed, any partial file is
+// Creates or replaces the file at path (UTF-8) with exactly size bytes, and
+// has them on the disk before it returns, so that a later move of the file
+// never stands for a file without its bytes after a power cut. When the file
+// cannot be created, written whole, flushed or closed, any partial file is
 // removed and the result is false.
 bool WriteWholeFile(const std::string& path, const void* data, size_t size);
 

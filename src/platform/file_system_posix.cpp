@@ -26,6 +26,7 @@ bool WriteWholeFile(const std::string& path, const void* data, size_t size)
         bytes += done;
         size -= static_cast<size_t>(done);
     }
+    written = written && fdatasync(fd) == 0;
     bool closed = close(fd) == 0;
     if (written && closed) return true;
     unlink(path.c_str());

@@ -31,6 +31,7 @@ bool WriteWholeFile(const std::string& path, const void* data, size_t size)
         bytes += done;
         size -= done;
     }
+    written = written && FlushFileBuffers(file);
     bool closed = CloseHandle(file) != FALSE;
     if (written && closed) return true;
     DeleteFileW(widePath.c_str());

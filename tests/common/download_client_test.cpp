@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <fstream>
 #include <iterator>
 #include <string>
@@ -187,6 +188,31 @@ TEST(DownloadClient, VerifiedDownloadAcceptsUpperCaseAndRejectsOneWrongByte)
     EXPECT_FALSE(DownloadVerifiedFile(OriginUrl("/len/5000"), target, Md5Of(changed).c_str()));
     std::vector<uint8_t> kept = ReadFile(target);
     EXPECT_EQ("previous", std::string(kept.begin(), kept.end()));
+}
+
+// A program announced larger than any program may be is refused before a
+// byte of it is held, even with the right MD5: without the bound the whole
+// 300 MiB would be taken and installed.
+TEST(DownloadClient, VerifiedDownloadRefusesAnAnnouncedLengthOverTheProgramBound)
+{
+    const uint32_t length = 300u << 20;
+    ASSERT_GT(length, MAX_PROGRAM_DOWNLOAD_BYTES);
+    // The origin's pattern repeats every 256 bytes: its MD5 is made piece by piece.
+    std::vector<uint8_t> piece = OriginPattern(1 << 16);
+    MD5_CTX context;
+    MD5Init(&context);
+    for (uint32_t done = 0; done < length; done += static_cast<uint32_t>(piece.size())) {
+        MD5Update(&context, piece.data(), static_cast<uint32_t>(piece.size()));
+    }
+    uint8_t digest[16];
+    MD5Final(digest, &context);
+    char md5[33];
+    for (int i = 0; i < 16; ++i) std::snprintf(md5 + 2 * i, 3, "%02x", digest[i]);
+
+    ScratchDir dir;
+    std::string target = dir.Path("Quillet.exe.tmp");
+    EXPECT_FALSE(DownloadVerifiedFile(OriginUrl("/len/" + std::to_string(length)), target, md5));
+    EXPECT_FALSE(Exists(target));
 }
 
 TEST(DownloadClient, VerifiedDownloadThatCannotBeWrittenFails)

@@ -10,6 +10,7 @@ import time
 import pytest
 
 from conftest import HELPERS, PROGRAM, STATE, WinePrefix, event_log, wait_until
+from pe_image import Image
 from signing_pki import SigningPki
 
 VERSION_PATH = "/weiduan/Zelmic/ver.txt"
@@ -251,29 +252,45 @@ def test_start_up_waits_for_the_update_cdn_only_so_long(prefix, origin, new_prog
 
 @pytest.fixture(scope="module")
 def pki(tmp_path_factory):
-    return SigningPki(tmp_path_factory.mktemp("pki"))
+    with SigningPki(tmp_path_factory.mktemp("pki")) as made:
+        yield made
 
 
-@pytest.mark.parametrize("update, installed", [("same-publisher", True), ("unsigned", False),
-                                               ("other-publisher", False)])
-def test_signed_program_installs_only_what_its_publisher_signed(prefix, origin, new_program, pki, tmp_path,
-                                                                update, installed):
-    # The prefix trusts the test PKI's root, and nothing else does.
-    (prefix.drive_c / "root.der").write_bytes(pki.root_der)
+# The build the tiers run is 1.0.5. Each served update: how it is made from
+# the unsigned build of a version, the version the version file advertises
+# (another than the running program's, so it is downloaded), and the start
+# of what the log says of it: None when it is installed.
+SIGNED_UPDATES = {
+    "newer": ((1, 0, 6), "a", "1.0.6", None),
+    "older": ((1, 0, 4), "a", "1.0.4", "update: refused: not newer than the running program"),
+    "unsigned": ((1, 0, 6), None, "1.0.6", "update: refused: no embedded signature"),
+    "other-publisher": ((1, 0, 6), "b", "1.0.6", "update: refused: its chain fails"),
+}
+
+
+@pytest.mark.parametrize("update", list(SIGNED_UPDATES))
+def test_signed_program_installs_only_what_its_publisher_signed(prefix, origin, pki, tmp_path, update):
+    # The prefix trusts the test PKI's roots and its time-stamping
+    # authority's, and nothing else does.
     shutil.copy2(HELPERS / "trust_root.exe", prefix.drive_c / "trust_root.exe")
-    assert prefix.run("C:\\trust_root.exe", ["C:\\root.der"]) == 0
+    for name, der in pki.trusted_roots.items():
+        (prefix.drive_c / name).write_bytes(der)
+        assert prefix.run("C:\\trust_root.exe", ["C:\\" + name]) == 0, name
+    # The release as it ships: signed by A, with a timestamp.
     running = tmp_path / "Quillet.exe"
-    running.write_bytes(pki.sign(PROGRAM.read_bytes(), "a"))
-    served = {"same-publisher": lambda: pki.sign(new_program, "a"), "unsigned": lambda: new_program,
-              "other-publisher": lambda: pki.sign(new_program, "b")}[update]()
+    running.write_bytes(pki.sign(PROGRAM.read_bytes(), "a", timestamp=True))
+    version, signer, advertised, refusal = SIGNED_UPDATES[update]
+    build = Image(PROGRAM.read_bytes()).with_version(version)
+    served = pki.sign(build, signer) if signer else build
     origin.put(NEW_PATH, served)
-    advertise(origin, "1.0.4", hashlib.md5(served).hexdigest())
+    advertise(origin, advertised, hashlib.md5(served).hexdigest())
     folder = prefix.install(program=running)
     assert prefix.run_and_quit("C:\\Quillet\\Quillet.exe", cwd=folder) == (0, 0)
     assert origin.count(NEW_PATH) == 1
     assert origin.count(VERSION_PATH) == 1, "a relaunched program never asks for the version file"
-    assert (folder / "Quillet.exe").read_bytes() == (served if installed else running.read_bytes())
-    refused = "update: refused: not signed by the running program's publisher"
-    assert (refused in event_log(folder)) == (not installed)
+    assert (folder / "Quillet.exe").read_bytes() == (running.read_bytes() if refusal else served)
+    events = event_log(folder)
+    verdicts = [e for e in events if e.startswith(("update: refused: ", "update: accepted: "))]
+    assert len(verdicts) == 1 and verdicts[0].startswith(refusal or "update: accepted: "), events
     assert not (folder / "Quillet.exe.tmp").exists()
     assert not (folder / "Quillet.exe.old").exists()

@@ -1,11 +1,42 @@
 """A Windows program file read as bytes, for the tests that look inside one:
-its headers, sections, imports and resources, and the parts its Authenticode
-signature speaks of (the certificate table and the image digest)."""
+its headers, sections, imports and resources, its version resource, and the
+parts its Authenticode signature speaks of (the certificate table and the
+image digest). Copies of a program with another version or other names are
+patched in place, byte for byte, so that nothing else of the image moves."""
 import hashlib
 import struct
 
-RT_STRING, RT_MANIFEST = 6, 24
+RT_STRING, RT_VERSION, RT_MANIFEST = 6, 16, 24
 SECURITY_DIRECTORY = 4
+FIXED_FILE_INFO_SIGNATURE = 0xFEEF04BD
+# The built-in version text that the update check compares with the version file.
+VERSION_STRING = 1016
+
+
+def align4(at):
+    return (at + 3) & ~3
+
+
+def version_blocks(data, at=0, end=None, path=()):
+    """Yields (path of keys, value offset, value length in bytes) of every
+    block of a version resource (data), depth first. A text value's length
+    counts its terminating zero."""
+    end = len(data) if end is None else end
+    while at + 6 <= end:
+        length, value_length, kind = struct.unpack_from("<HHH", data, at)
+        if length < 6:
+            return
+        key_end = at + 6
+        while key_end + 2 <= end and data[key_end:key_end + 2] != b"\0\0":
+            key_end += 2
+        if key_end + 2 > end:
+            return
+        key = path + (data[at + 6:key_end].decode("utf-16-le"),)
+        value = align4(key_end + 2)
+        size = 2 * value_length if kind == 1 else value_length
+        yield key, value, size
+        yield from version_blocks(data, align4(value + size), at + length, key)
+        at = align4(at + length)
 
 
 class Image:
@@ -55,6 +86,12 @@ class Image:
 
     def resources(self, kind):
         """{(name, language): bytes} of every resource of one type."""
+        return {key: self.data[start:start + size] for key, (start, size) in self.resource_places(kind).items()}
+
+    def resource_places(self, kind):
+        """{(name, language): (file offset, length)} of every resource of one type."""
+        if not self.directories[2][1]:
+            return {}
         base = self.offset(self.directories[2][0])
 
         def entries(at):
@@ -69,23 +106,94 @@ class Image:
             for name, languages in entries(target & 0x7FFFFFFF):
                 for language, leaf in entries(languages & 0x7FFFFFFF):
                     rva, size = struct.unpack_from("<II", self.data, base + leaf)
-                    start = self.offset(rva)
-                    found[(name, language)] = self.data[start:start + size]
+                    found[(name, language)] = (self.offset(rva), size)
         return found
 
     def string(self, ident):
         """The texts of one string resource, in every language."""
-        texts = set()
-        for (block, _), data in self.resources(RT_STRING).items():
+        return {self.data[at:at + size].decode("utf-16-le") for at, size in self.string_places(ident)}
+
+    def string_places(self, ident):
+        """(file offset, length in bytes) of the text of one string resource, in every language."""
+        places = []
+        for (block, _), (start, _) in self.resource_places(RT_STRING).items():
             if block != ident // 16 + 1:
                 continue
-            at = 0
+            at = start
             for index in range(16):
-                length = struct.unpack_from("<H", data, at)[0]
+                length = struct.unpack_from("<H", self.data, at)[0]
                 if index == ident % 16:
-                    texts.add(data[at + 2:at + 2 + 2 * length].decode("utf-16-le"))
+                    places.append((at + 2, 2 * length))
                 at += 2 + 2 * length
-        return texts
+        return places
+
+    # The version resource --------------------------------------------------
+
+    def version_places(self):
+        """{path of keys: (file offset, length in bytes)} of the values of the
+        one version resource: ("VS_VERSION_INFO",) is its VS_FIXEDFILEINFO,
+        ("VS_VERSION_INFO", "StringFileInfo", TABLE, NAME) a text, with its
+        terminating zero."""
+        resources = list(self.resource_places(RT_VERSION).values())
+        assert len(resources) == 1, f"{len(resources)} version resources"
+        start, size = resources[0]
+        data = self.data[start:start + size]
+        return {key: (start + at, length) for key, at, length in version_blocks(data)}
+
+    def fixed_version(self):
+        """(file version, product version) of the VS_FIXEDFILEINFO, each four numbers."""
+        at, size = self.version_places()[("VS_VERSION_INFO",)]
+        assert size >= 52, "VS_FIXEDFILEINFO cut short"
+        signature, _, file_ms, file_ls, product_ms, product_ls = struct.unpack_from("<6I", self.data, at)
+        assert signature == FIXED_FILE_INFO_SIGNATURE, "no VS_FIXEDFILEINFO signature"
+        return ((file_ms >> 16, file_ms & 0xFFFF, file_ls >> 16, file_ls & 0xFFFF),
+                (product_ms >> 16, product_ms & 0xFFFF, product_ls >> 16, product_ls & 0xFFFF))
+
+    def version_strings(self):
+        """{name: text} of every StringFileInfo table of the version resource."""
+        return {key[3]: self.data[at:at + size].decode("utf-16-le").rstrip("\0")
+                for key, (at, size) in self.version_places().items()
+                if len(key) == 4 and key[1] == "StringFileInfo"}
+
+    def with_version(self, version=None, **texts):
+        """The bytes of the same unsigned program with another version and
+        other version texts, patched in place: version (up to four numbers)
+        becomes its file and product version, and its first three numbers
+        the texts of both and the built-in version string; texts
+        (ProductName="Quillex") replace StringFileInfo values. Nothing moves,
+        so every new text has the length of the one it replaces."""
+        assert not self.certificate_table[1], "a signed program is patched before it is signed"
+        data = bytearray(self.data)
+        places = self.version_places()
+
+        def put_text(at, size, text):
+            encoded = text.encode("utf-16-le")
+            old = data[at:at + size].decode("utf-16-le")
+            terminated = old.endswith("\0")
+            encoded += b"\0\0" if terminated else b""
+            assert len(encoded) == size, f"{text!r} is not as long as {old.rstrip(chr(0))!r}"
+            data[at:at + size] = encoded
+
+        def strings_named(name):
+            return [place for key, place in places.items()
+                    if len(key) == 4 and key[1] == "StringFileInfo" and key[3] == name]
+
+        if version is not None:
+            numbers = tuple(version) + (0,) * (4 - len(version))
+            self.fixed_version()
+            at, _ = places[("VS_VERSION_INFO",)]
+            ms, ls = numbers[0] << 16 | numbers[1], numbers[2] << 16 | numbers[3]
+            struct.pack_into("<4I", data, at + 8, ms, ls, ms, ls)
+            text = ".".join(str(n) for n in numbers[:3])
+            for at, size in self.string_places(VERSION_STRING) + strings_named("FileVersion") + \
+                    strings_named("ProductVersion"):
+                put_text(at, size, text)
+        for name, text in texts.items():
+            found = strings_named(name)
+            assert found, f"no version text {name}"
+            for at, size in found:
+                put_text(at, size, text)
+        return bytes(data)
 
     # The signature ---------------------------------------------------------
 

@@ -72,6 +72,9 @@ private:
     T m_handle;
 };
 
+struct CHandleDeleter {
+    void operator()(HANDLE handle) const { CloseHandle(handle); }
+};
 struct CGdiObjectDeleter {
     void operator()(HGDIOBJ handle) const { DeleteObject(handle); }
 };
