@@ -1,5 +1,7 @@
 #include "app/authenticode_image.h"
 
+#include "app/little_endian.h"
+
 #include <cstring>
 
 namespace {
@@ -24,17 +26,6 @@ const uint8_t DER_CONTEXT_0 = 0xA0;
 
 const char OID_SIGNED_DATA[] = "1.2.840.113549.1.7.2";
 const char OID_SPC_INDIRECT_DATA[] = "1.3.6.1.4.1.311.2.1.4";
-
-uint16_t Read16(const uint8_t* p)
-{
-    return static_cast<uint16_t>(p[0] | p[1] << 8);
-}
-
-uint32_t Read32(const uint8_t* p)
-{
-    return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 | static_cast<uint32_t>(p[2]) << 16 |
-           static_cast<uint32_t>(p[3]) << 24;
-}
 
 // One DER element: its tag, and where its content octets lie.
 struct Element {

@@ -1,5 +1,7 @@
 #include "app/version_resource.h"
 
+#include "app/little_endian.h"
+
 #include <vector>
 
 namespace {
@@ -18,17 +20,6 @@ const size_t FIXED_FILE_INFO_BYTES = 52;
 // Resource directories nest three deep (type, name, language); a deeper
 // walk is a malformed or hostile image.
 const int RESOURCE_LEVELS = 3;
-
-uint16_t Read16(const uint8_t* p)
-{
-    return static_cast<uint16_t>(p[0] | p[1] << 8);
-}
-
-uint32_t Read32(const uint8_t* p)
-{
-    return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 | static_cast<uint32_t>(p[2]) << 16 |
-           static_cast<uint32_t>(p[3]) << 24;
-}
 
 struct Section {
     uint32_t virtualAddress;
