@@ -19,7 +19,6 @@
 #include <fstream>
 #include <iterator>
 #include <map>
-#include <regex>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -46,11 +45,31 @@ struct Line {
     std::string text;
 };
 
+// "YYYY-MM-DD HH:MM:SS.mmm [pid] text" parsed; false for anything else.
+bool ParseLine(const std::string& whole, Line* line)
+{
+    const std::string shape = "dddd-dd-dd dd:dd:dd.ddd [";
+    if (whole.size() < shape.size()) return false;
+    for (size_t i = 0; i < shape.size(); ++i) {
+        bool digit = whole[i] >= '0' && whole[i] <= '9';
+        if (shape[i] == 'd' ? !digit : whole[i] != shape[i]) return false;
+    }
+    size_t close = whole.find("] ", shape.size());
+    if (close == std::string::npos || close == shape.size()) return false;
+    for (size_t i = shape.size(); i < close; ++i) {
+        if (whole[i] < '0' || whole[i] > '9') return false;
+    }
+    if (whole.find('\r') != std::string::npos) return false;
+    line->time = whole.substr(0, shape.size() - 2);
+    line->pid = std::stol(whole.substr(shape.size(), close - shape.size()));
+    line->text = whole.substr(close + 2);
+    return true;
+}
+
 // The lines of a log file; a line that is not whole (no time, no process,
 // no end) fails the test.
 std::vector<Line> ReadLines(const std::string& path)
 {
-    static const std::regex form(R"((\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3}) \[(\d+)\] ([^\r\n]*))");
     std::string all = ReadAll(path);
     std::vector<Line> lines;
     size_t start = 0;
@@ -61,9 +80,9 @@ std::vector<Line> ReadLines(const std::string& path)
             break;
         }
         std::string whole = all.substr(start, end - start);
-        std::smatch parts;
-        if (std::regex_match(whole, parts, form)) {
-            lines.push_back({parts[1], std::stol(parts[2]), parts[3]});
+        Line line;
+        if (ParseLine(whole, &line)) {
+            lines.push_back(line);
         } else {
             ADD_FAILURE() << path << " holds a broken line: " << whole;
         }
