@@ -1,16 +1,12 @@
 #include "app/authenticode_image.h"
 
-#include "app/little_endian.h"
+#include "app/pe_fields.h"
 
 #include <cstring>
 
 namespace {
 
 const size_t DOS_HEADER_BYTES = 0x40;
-const size_t PE_OFFSET_FIELD = 0x3C;
-const size_t FILE_HEADER_BYTES = 20;
-const uint16_t PE32_MAGIC = 0x10B;
-const uint16_t PE32_PLUS_MAGIC = 0x20B;
 const size_t CHECKSUM_FIELD = 64;       // within the optional header, both kinds
 const uint32_t SECURITY_DIRECTORY = 4;  // index of the certificate table entry
 const size_t WIN_CERTIFICATE_HEADER = 8;

@@ -1,15 +1,11 @@
 #include "app/version_resource.h"
 
-#include "app/little_endian.h"
+#include "app/pe_fields.h"
 
 #include <vector>
 
 namespace {
 
-const size_t PE_OFFSET_FIELD = 0x3C;
-const size_t FILE_HEADER_BYTES = 20;
-const uint16_t PE32_MAGIC = 0x10B;
-const uint16_t PE32_PLUS_MAGIC = 0x20B;
 const uint32_t RESOURCE_DIRECTORY = 2;
 const uint32_t RT_VERSION_ID = 16;
 const size_t SECTION_HEADER_BYTES = 40;
